@@ -1,0 +1,81 @@
+#include "app/Startup.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <vector>
+
+#include "platform/Process.h"
+#include "util/Paths.h"
+
+namespace zarn {
+
+std::string CanonicalBaseName(const std::string& fileName) {
+  const size_t dot = fileName.find('.');
+  return dot == std::string::npos ? fileName : fileName.substr(0, dot);
+}
+
+bool IsCanonicalName(const std::string& modulePath) {
+  return CanonicalBaseName(BaseFileName(modulePath)) == kShortProductName;
+}
+
+std::string SelfCopyTarget(const std::string& modulePath) {
+  const size_t slash = modulePath.rfind('/');
+  const std::string dir = slash == std::string::npos ? std::string() : modulePath.substr(0, slash + 1);
+  return dir + kShortProductName + kExecutableSuffix;
+}
+
+bool CopyExecutable(const std::string& from, const std::string& to) {
+  const int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  struct stat st;
+  if (::fstat(in, &st) != 0) {
+    ::close(in);
+    return false;
+  }
+  ::unlink(to.c_str());
+  const int out = ::open(to.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, st.st_mode & 07777);
+  if (out < 0) {
+    ::close(in);
+    return false;
+  }
+  std::vector<char> buf(1 << 20);
+  bool ok = true;
+  for (;;) {
+    const ssize_t n = ::read(in, buf.data(), buf.size());
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      ok = false;
+      break;
+    }
+    for (ssize_t done = 0; done < n;) {
+      const ssize_t w = ::write(out, buf.data() + done, static_cast<size_t>(n - done));
+      if (w < 0) {
+        if (errno == EINTR) continue;
+        ok = false;
+        break;
+      }
+      done += w;
+    }
+    if (!ok) break;
+  }
+  // The copy must be runnable like the original, whatever the umask.
+  if (ok && ::fchmod(out, (st.st_mode & 07777) | S_IRUSR | S_IXUSR) != 0) ok = false;
+  if (::close(out) != 0) ok = false;
+  ::close(in);
+  if (!ok) ::unlink(to.c_str());
+  return ok;
+}
+
+bool RunSelfCopy(const std::string& modulePath) {
+  const std::string target = SelfCopyTarget(modulePath);
+  ::unlink(target.c_str());
+  if (!CopyExecutable(modulePath, target)) return false;
+  StartDetached(target, {target});
+  return true;
+}
+
+}  // namespace zarn

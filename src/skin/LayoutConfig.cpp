@@ -85,12 +85,14 @@ void Read(const rapidjson::Document& doc, const char* name, LayoutPoint& p) { Re
 
 }  // namespace
 
-void CLayoutConfig::LoadLayout() {
+void CLayoutConfig::LoadLayout() { LoadLayout(*CCFileUtils::sharedFileUtils()); }
+
+void CLayoutConfig::LoadLayout(CCFileUtils& files) {
   std::string text;
-  const std::string path = GetSkinPath("set.json");
+  const std::string path = GetSkinPath(files, "set.json");
   if (!path.empty()) {
     size_t size = 0;
-    auto data = CCFileUtils::sharedFileUtils()->getFileData(path, "rb", &size);
+    auto data = files.getFileData(path, "rb", &size);
     if (data) text = reinterpret_cast<const char*>(data.get());  // up to the first NUL
   }
   if (text.empty()) text = LoadJsonResource();

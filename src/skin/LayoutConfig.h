@@ -34,6 +34,8 @@ class CLayoutConfig {
   // Fills the record from the skin's "set.json", or from the built-in document when that file is
   // missing, empty or starts with a NUL byte.
   void LoadLayout();
+  // The same with another file service (its resource root decides the skin folder).
+  void LoadLayout(class CCFileUtils& files);
   // Fills the record from a document text (the same reading rules).
   void LoadFromText(const std::string& text);
 };

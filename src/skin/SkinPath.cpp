@@ -7,8 +7,12 @@ namespace zarn {
 std::string GetSkinFolder() { return CCFileUtils::sharedFileUtils()->getResourceRoot() + "res_zn/"; }
 
 std::string GetSkinPath(const std::string& fileName) {
-  const std::string path = GetSkinFolder() + fileName;
-  return CCFileUtils::sharedFileUtils()->isFileExist(path) ? path : std::string();
+  return GetSkinPath(*CCFileUtils::sharedFileUtils(), fileName);
+}
+
+std::string GetSkinPath(const CCFileUtils& files, const std::string& fileName) {
+  const std::string path = files.getResourceRoot() + "res_zn/" + fileName;
+  return files.isFileExist(path) ? path : std::string();
 }
 
 std::string SkinFileName(int pictureNumber) { return "ZOVIR-" + std::to_string(pictureNumber) + ".png"; }

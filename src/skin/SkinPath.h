@@ -9,6 +9,7 @@ namespace zarn {
 std::string GetSkinFolder();
 // The skin path of a name when it exists (file or folder), else "".
 std::string GetSkinPath(const std::string& fileName);
+std::string GetSkinPath(const class CCFileUtils& files, const std::string& fileName);
 // "ZOVIR-<n>.png"
 std::string SkinFileName(int pictureNumber);
 // 1 → 10001, 7..43 → n + 9995, 51..65 → n + 9992; 0 for numbers without a resource.

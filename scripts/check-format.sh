@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Fails when a C++ file of ours is not formatted as .clang-format says.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+mapfile -t files < <(git ls-files -- '*.cpp' '*.h' | grep -v -E '^(build|third_party)/')
+[ ${#files[@]} -eq 0 ] && exit 0
+clang-format --dry-run --Werror "${files[@]}"
+echo "format: ${#files[@]} files checked"

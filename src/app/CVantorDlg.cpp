@@ -1,0 +1,86 @@
+#include "app/CVantorDlg.h"
+
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QIcon>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScreen>
+
+#include "install/CDialogIntall.h"
+#include "platform/Process.h"
+#include "skin/CSkinPage.h"
+#include "util/Paths.h"
+#include "work/CDialogWork.h"
+
+namespace zarn {
+
+CVantorDlg::CVantorDlg(std::string commandTail, QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::FramelessWindowHint), m_commandTail(std::move(commandTail)) {
+  setObjectName(QStringLiteral("mainFrame"));
+  setAttribute(Qt::WA_TranslucentBackground);
+  resize(kTemplateWidth, kTemplateHeight);
+}
+
+CVantorDlg::~CVantorDlg() = default;
+
+QWidget* CVantorDlg::page() const {
+  if (m_workPage) return m_workPage;
+  return m_installPage;
+}
+
+bool CVantorDlg::OnInitDialog() {
+  setWindowIcon(QIcon(QStringLiteral(":/icon/128.png")));
+  m_configPath = DirName(GetModulePath()) + "/ClientConfig.cfg";
+
+  // The page is chosen once: a game folder (with its configuration) gets the work page.
+  CSkinPage* page = nullptr;
+  if (PathExists(m_configPath)) {
+    m_workPage = new CDialogWork(this);
+    page = m_workPage;
+  } else {
+    m_installPage = new CDialogIntall(this, m_commandTail);
+    page = m_installPage;
+  }
+
+  m_pBackground = LoadSkinImage("ZOVIR-1.png");
+  if (!m_pBackground) LoadResourceImage(10001, m_pBackground);
+  if (m_pBackground) resize(m_pBackground->width(), m_pBackground->height());
+
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->geometry();
+    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+  }
+  setWindowTitle(QString::fromUtf8("Kelmar登陆器"));
+
+  // The page lies over the frame at the layout offset and moves with it.
+  const LayoutRect& r = page->GetPageRect();
+  page->move(r.left, r.top);
+  if (m_workPage)
+    m_workPage->OnInitDialog();
+  else
+    m_installPage->OnInitDialog();
+  page->show();
+  page->setFocus();
+  return true;
+}
+
+void CVantorDlg::paintEvent(QPaintEvent*) {
+  if (!m_pBackground || m_pBackground->isNull()) return;
+  QPainter painter(this);
+  painter.setCompositionMode(QPainter::CompositionMode_Source);
+  painter.drawImage(rect(), *m_pBackground);
+}
+
+void CVantorDlg::mousePressEvent(QMouseEvent* event) {
+  if (event->button() == Qt::LeftButton) DragWindowOf(this);
+  QWidget::mousePressEvent(event);
+}
+
+void CVantorDlg::closeEvent(QCloseEvent* event) {
+  // The window system's close ends the launcher at once.
+  event->accept();
+  ExitProcess(0);
+}
+
+}  // namespace zarn

@@ -1,0 +1,60 @@
+#include "skin/SkinImage.h"
+
+#include <QFile>
+#include <QImageReader>
+
+#include "skin/SkinPath.h"
+
+namespace zarn {
+namespace {
+
+QImage Decode(QImageReader& reader) {
+  QImage image = reader.read();
+  if (image.isNull()) return QImage();
+  return image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+}
+
+SkinImage LoadFile(const std::string& fileName) {
+  const std::string path = GetSkinPath(fileName);
+  if (path.empty()) return nullptr;
+  QImageReader reader(QString::fromLocal8Bit(path.c_str()));
+  return std::make_unique<QImage>(Decode(reader));
+}
+
+bool LoadResource(int resourceId, SkinImage& out) {
+  out.reset();
+  const QString name = QStringLiteral(":/png/%1.png").arg(resourceId);
+  if (!QFile::exists(name)) return false;
+  QImageReader reader(name);
+  QImage image = Decode(reader);
+  if (image.isNull()) return false;
+  out = std::make_unique<QImage>(std::move(image));
+  return true;
+}
+
+}  // namespace
+
+SkinImage LoadSkinImage(const std::string& fileName) { return LoadFile(fileName); }
+SkinImage LoadSkinBitmap(const std::string& fileName) { return LoadFile(fileName); }
+bool LoadResourceImage(int resourceId, SkinImage& out) { return LoadResource(resourceId, out); }
+bool LoadResourceBitmap(int resourceId, SkinImage& out) { return LoadResource(resourceId, out); }
+
+SkinImage LoadSkinPicture(int pictureNumber) {
+  SkinImage image = LoadSkinImage(SkinFileName(pictureNumber));
+  if (!image) LoadResourceImage(ResourceIdForPicture(pictureNumber), image);
+  return image;
+}
+
+bool LoadPictureSet(const int (&pictureNumbers)[4], SkinImage (&out)[4]) {
+  bool allFiles = true;
+  for (int i = 0; i < 4; ++i) {
+    out[i] = LoadSkinBitmap(SkinFileName(pictureNumbers[i]));
+    if (!out[i]) allFiles = false;
+  }
+  if (allFiles) return true;
+  bool ok = true;
+  for (int i = 0; i < 4; ++i) ok = LoadResourceBitmap(ResourceIdForPicture(pictureNumbers[i]), out[i]) && ok;
+  return ok;
+}
+
+}  // namespace zarn

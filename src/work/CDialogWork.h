@@ -2,11 +2,20 @@
 // machine from launcher information to the game start.
 #pragma once
 
+#include <QBasicTimer>
+#include <QPointer>
+#include <atomic>
 #include <string>
 
+#include "browser/CWebBrowser2.h"
 #include "skin/CSkinPage.h"
 
+class QComboBox;
+class QTreeWidgetItem;
+
 namespace zarn {
+
+class CMyTreeCtrl;
 
 class CDialogWork : public CSkinPage {
   Q_OBJECT
@@ -25,13 +34,71 @@ class CDialogWork : public CSkinPage {
     IDC_QUALITY = 1012,
     IDC_CLOSE = 1023,
   };
+  enum TimerId { kStartTimer = 10086, kProgressTimer = 100 };
+  enum Stage {
+    STAGE_NONE = 0,
+    STAGE_START = 10086,
+    STAGE_LOGIN_INFO = 1000,
+    STAGE_SERVER_LIST = 100,
+    STAGE_MANIFEST = 200,
+    STAGE_PACKAGE = 300,
+    STAGE_PACKAGE_UNPACK = 301,
+    STAGE_SERVER_DATA_LIST = 400,
+    STAGE_SERVER_DATA = 401,
+    STAGE_SERVER_DATA_UNPACK = 402,
+  };
 
   explicit CDialogWork(QWidget* parent);
+  ~CDialogWork() override;
+
+  // Builds every control; false when the web panel could not be created (the page then stays
+  // without its start-up chain).
   bool OnInitDialog();
   void OnCommand(int id) override;
 
+  // The one failure prompt of the start-up and update chain: OK restarts at the login
+  // information, anything else ends the launcher.
+  void ShowRetryPrompt(const std::string& message);
+
+  // Timers by id: setting a running one restarts it.
+  void SetTimer(int id, int ms);
+  void KillTimer(int id);
+  bool IsTimerActive(int id) const;
+  void OnTimer(int id);
+
+  CMyTreeCtrl* serverTree() const { return m_serverTree; }
+  QComboBox* resolutionCombo() const { return m_resolutionCombo; }
+  QComboBox* qualityCombo() const { return m_qualityCombo; }
+  CWebBrowser2& browser() { return m_browser; }
+  int stage() const { return stage_; }
+
+  // The page's geometry and state, public for the frame and for tests.
+  LayoutRect blueBarRect, greenBarRect, blueBarFullRect, greenBarFullRect;
   std::string launcherPath;
   std::string launcherDir;
+  std::string pageUrl;
+  std::atomic<int32_t> fileDone{0}, fileTotal{0};
+  int32_t overallDone = 0, overallTotal = 0;
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+  void timerEvent(QTimerEvent*) override;
+  void UpdateBars();
+
+  int stage_ = STAGE_NONE;
+
+ private:
+  void OnStart();
+
+  QImage m_blueBarImage, m_greenBarImage;
+  bool m_hasBlueBar = false, m_hasGreenBar = false;
+  CMyTreeCtrl* m_serverTree = nullptr;
+  QComboBox* m_resolutionCombo = nullptr;
+  QComboBox* m_qualityCombo = nullptr;
+  CPngButton* m_startButton = nullptr;
+  CPngButton* m_windowedCheck = nullptr;
+  CWebBrowser2 m_browser;
+  QBasicTimer m_startTimer, m_progressTimer;
 };
 
 }  // namespace zarn

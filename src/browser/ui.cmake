@@ -1,0 +1,3 @@
+if(ZARN_BUILD_UI)
+  target_sources(kelmar_ui PRIVATE ${CMAKE_CURRENT_LIST_DIR}/CWebBrowser2.cpp)
+endif()

@@ -21,6 +21,15 @@ namespace {
 constexpr QSize kResolutionComboSize(114, 24);
 constexpr QSize kQualityComboSize(72, 24);
 
+// "宋体", or the CJK sans-serif fonts of this system when it is missing.
+QFont SongFont() {
+  QFont font;
+  font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei"),
+                    QStringLiteral("Noto Sans CJK SC")});
+  font.setStyleHint(QFont::SansSerif);
+  return font;
+}
+
 QImage LoadBarImage(const char* file, int resourceId, bool* loaded) {
   SkinImage image = LoadSkinImage(file);
   if (!image) LoadResourceImage(resourceId, image);
@@ -94,7 +103,7 @@ bool CDialogWork::OnInitDialog() {
 
   pageUrl = layout.http;
 
-  QFont treeFont(QStringLiteral("SimSun"));
+  QFont treeFont = SongFont();
   treeFont.setPixelSize(12);
   treeFont.setWeight(QFont::Normal);
   m_serverTree->setFont(treeFont);
@@ -162,7 +171,7 @@ void CDialogWork::paintEvent(QPaintEvent* event) {
   drawBar(m_blueBarImage, m_hasBlueBar, blueBarRect);
 
   painter.setRenderHint(QPainter::TextAntialiasing);
-  QFont font(QStringLiteral("SimSun"));
+  QFont font = SongFont();
   font.setPointSize(10);
   painter.setFont(font);
   painter.setPen(Qt::white);

@@ -8,10 +8,9 @@
 namespace zarn {
 
 const VersionBlock* AppVersionBlock() {
-  static const VersionBlock block{
-      VersionBlock::kSignature, 0x00010000,
-      (uint32_t{build::kVersionMajor} << 16) | build::kVersionMinor,
-      (uint32_t{build::kVersionPatch} << 16) | build::kVersionTweak};
+  static const VersionBlock block{VersionBlock::kSignature, 0x00010000,
+                                  (uint32_t{build::kVersionMajor} << 16) | build::kVersionMinor,
+                                  (uint32_t{build::kVersionPatch} << 16) | build::kVersionTweak};
   return &block;
 }
 

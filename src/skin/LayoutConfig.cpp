@@ -77,9 +77,7 @@ void Read(const rapidjson::Document& doc, const char* name, int32_t* fields, int
   ScanLayoutValues(v->GetString(), fields, count);
 }
 
-void Read(const rapidjson::Document& doc, const char* name, LayoutRect& r) {
-  Read(doc, name, &r.left, 4);
-}
+void Read(const rapidjson::Document& doc, const char* name, LayoutRect& r) { Read(doc, name, &r.left, 4); }
 void Read(const rapidjson::Document& doc, const char* name, LayoutBox& b) { Read(doc, name, &b.x, 4); }
 void Read(const rapidjson::Document& doc, const char* name, LayoutPoint& p) { Read(doc, name, &p.x, 2); }
 
@@ -103,8 +101,8 @@ void CLayoutConfig::LoadFromText(const std::string& text) {
   rapidjson::Document doc;
   doc.Parse(text.c_str());
   if (doc.HasParseError()) {
-    DebugOutput(std::string("set.json: ") + rapidjson::GetParseError_En(doc.GetParseError()) +
-                " at offset " + std::to_string(doc.GetErrorOffset()));
+    DebugOutput(std::string("set.json: ") + rapidjson::GetParseError_En(doc.GetParseError()) + " at offset " +
+                std::to_string(doc.GetErrorOffset()));
   }
   http = StringMember(doc, "http");
   webUrl = StringMember(doc, "webUrl");

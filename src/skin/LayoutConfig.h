@@ -27,8 +27,8 @@ class CLayoutConfig {
   LayoutBox list_server, URL, combo_server, combo_quality;
   LayoutPoint progress_blue, progress_green, text_path, image_setup, btn_Game;
   std::string http, webUrl;
-  LayoutBox edt_reg_account, edt_reg_password1, edt_reg_password2, edt_reg_realname, edt_reg_id,
-      edt_reg_ask, edt_reg_ans, edt_reg_email, edt_reg_phone;
+  LayoutBox edt_reg_account, edt_reg_password1, edt_reg_password2, edt_reg_realname, edt_reg_id, edt_reg_ask,
+      edt_reg_ans, edt_reg_email, edt_reg_phone;
   LayoutPoint btn_reg_Agreement, btn_reg_ok, btn_reg_cancel, btn_reg_AgreementText, btn_reg_Close;
 
   // Fills the record from the skin's "set.json", or from the built-in document when that file is

@@ -100,10 +100,14 @@ std::u32string DecodeUtf8(std::string_view s, bool* lossy) {
     }
     const unsigned char c = static_cast<unsigned char>(s[i]);
     char32_t cp;
-    if (len == 1) cp = c;
-    else if (len == 2) cp = c & 0x1F;
-    else if (len == 3) cp = c & 0x0F;
-    else cp = c & 0x07;
+    if (len == 1)
+      cp = c;
+    else if (len == 2)
+      cp = c & 0x1F;
+    else if (len == 3)
+      cp = c & 0x0F;
+    else
+      cp = c & 0x07;
     for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
     out += cp;
     i += len;

@@ -24,8 +24,8 @@ constexpr QSize kQualityComboSize(72, 24);
 // "宋体", or the CJK sans-serif fonts of this system when it is missing.
 QFont SongFont() {
   QFont font;
-  font.setFamilies({QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei"),
-                    QStringLiteral("Noto Sans CJK SC")});
+  font.setFamilies(
+      {QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC")});
   font.setStyleHint(QFont::SansSerif);
   return font;
 }
@@ -87,13 +87,13 @@ bool CDialogWork::OnInitDialog() {
   m_resolutionCombo = new QComboBox(this);
   m_resolutionCombo->setObjectName(QStringLiteral("resolutionCombo"));
   m_resolutionCombo->setProperty("controlId", int(IDC_RESOLUTION));
-  m_resolutionCombo->setGeometry(QRect(PagePoint({layout.combo_server.x, layout.combo_server.y}),
-                                       kResolutionComboSize));
+  m_resolutionCombo->setGeometry(
+      QRect(PagePoint({layout.combo_server.x, layout.combo_server.y}), kResolutionComboSize));
   m_qualityCombo = new QComboBox(this);
   m_qualityCombo->setObjectName(QStringLiteral("qualityCombo"));
   m_qualityCombo->setProperty("controlId", int(IDC_QUALITY));
-  m_qualityCombo->setGeometry(QRect(PagePoint({layout.combo_quality.x, layout.combo_quality.y}),
-                                    kQualityComboSize));
+  m_qualityCombo->setGeometry(
+      QRect(PagePoint({layout.combo_quality.x, layout.combo_quality.y}), kQualityComboSize));
   m_qualityCombo->addItem(QString::fromUtf8("高画质"));
   m_qualityCombo->addItem(QString::fromUtf8("低画质"));
 
@@ -147,10 +147,10 @@ void CDialogWork::OnTimer(int id) {
 }
 
 void CDialogWork::UpdateBars() {
-  greenBarRect.right = BarRight(greenBarRect.left, greenBarFullRect.right - greenBarFullRect.left, fileDone,
-                                fileTotal);
-  blueBarRect.right = BarRight(blueBarRect.left, blueBarFullRect.right - blueBarFullRect.left, overallDone,
-                               overallTotal);
+  greenBarRect.right =
+      BarRight(greenBarRect.left, greenBarFullRect.right - greenBarFullRect.left, fileDone, fileTotal);
+  blueBarRect.right =
+      BarRight(blueBarRect.left, blueBarFullRect.right - blueBarFullRect.left, overallDone, overallTotal);
   // Only the two bars and their labels are repainted.
   update(QRect(QPoint(greenBarFullRect.left, greenBarFullRect.top - 20),
                QPoint(greenBarFullRect.right + 80 - 1, greenBarFullRect.bottom + 20 - 1)));

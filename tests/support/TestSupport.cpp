@@ -44,6 +44,8 @@ std::string ReadFile(const std::string& path) {
   return ss.str();
 }
 
-bool Exists(const std::string& path) { return std::filesystem::exists(std::filesystem::symlink_status(path)); }
+bool Exists(const std::string& path) {
+  return std::filesystem::exists(std::filesystem::symlink_status(path));
+}
 
 }  // namespace zarn::test

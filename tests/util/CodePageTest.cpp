@@ -7,8 +7,9 @@ namespace zarn {
 namespace {
 
 // Ten Chinese characters: 30 bytes of UTF-8, 20 bytes of GBK.
-const std::string kTenHanUtf8 = "\xE4\xB8\xAD\xE6\x96\x87\xE5\x90\x8D\xE5\xAD\x97\xE6\xB5\x8B"
-                                "\xE8\xAF\x95\xE4\xB8\x80\xE4\xBA\x8C\xE4\xB8\x89\xE5\x9B\x9B";
+const std::string kTenHanUtf8 =
+    "\xE4\xB8\xAD\xE6\x96\x87\xE5\x90\x8D\xE5\xAD\x97\xE6\xB5\x8B"
+    "\xE8\xAF\x95\xE4\xB8\x80\xE4\xBA\x8C\xE4\xB8\x89\xE5\x9B\x9B";
 
 class CodeSetGuard {
  public:
@@ -37,7 +38,11 @@ TEST(CodePage, InvalidUtf8BecomesTheReplacementCharacter) {
   {
     CodeSetGuard guard("UTF-8");
     bool lossy = false;
-    EXPECT_EQ(Utf8ToAnsi("a\xFF" "b", &lossy), "a\xEF\xBF\xBD" "b");
+    EXPECT_EQ(Utf8ToAnsi("a\xFF"
+                         "b",
+                         &lossy),
+              "a\xEF\xBF\xBD"
+              "b");
     EXPECT_TRUE(lossy);
     // A truncated three-byte sequence is one replacement, not three.
     EXPECT_EQ(Utf8ToAnsi("\xE4\xB8"), "\xEF\xBF\xBD");
@@ -45,7 +50,10 @@ TEST(CodePage, InvalidUtf8BecomesTheReplacementCharacter) {
   {
     CodeSetGuard guard("GBK");
     bool lossy = false;
-    EXPECT_EQ(Utf8ToAnsi("a\xFF" "b", &lossy), "a?b");
+    EXPECT_EQ(Utf8ToAnsi("a\xFF"
+                         "b",
+                         &lossy),
+              "a?b");
     EXPECT_TRUE(lossy);
     // A character GBK cannot write comes out as "?".
     EXPECT_EQ(Utf8ToAnsi("\xF0\x9F\x98\x80"), "?");

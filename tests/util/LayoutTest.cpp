@@ -29,13 +29,13 @@ TEST_P(LayoutScan, ReadsAsTheCLibraryDoes) {
 INSTANTIATE_TEST_SUITE_P(
     Forms, LayoutScan,
     ::testing::Values(ScanCase{"{440,120,1248,755}", 4, 4, {440, 120, 1248, 755}},
-                      ScanCase{"{1,2}", 4, 2, {1, 2, 0, 0}},  // two numbers for a four-value key
-                      ScanCase{"1,2,3,4", 4, 0, {0, 0, 0, 0}},  // missing brace
-                      ScanCase{"{1;2}", 2, 1, {1, 0, 0, 0}},    // semicolon
-                      ScanCase{"{-5,+7}", 2, 2, {-5, 7, 0, 0}},  // signs
-                      ScanCase{"{ 5,\t 6}", 2, 2, {5, 6, 0, 0}},  // blanks before numbers
-                      ScanCase{"{5 ,6}", 2, 1, {5, 0, 0, 0}},     // a blank before the comma
-                      ScanCase{" {5,6}", 2, 0, {0, 0, 0, 0}},     // a blank before the brace
+                      ScanCase{"{1,2}", 4, 2, {1, 2, 0, 0}},       // two numbers for a four-value key
+                      ScanCase{"1,2,3,4", 4, 0, {0, 0, 0, 0}},     // missing brace
+                      ScanCase{"{1;2}", 2, 1, {1, 0, 0, 0}},       // semicolon
+                      ScanCase{"{-5,+7}", 2, 2, {-5, 7, 0, 0}},    // signs
+                      ScanCase{"{ 5,\t 6}", 2, 2, {5, 6, 0, 0}},   // blanks before numbers
+                      ScanCase{"{5 ,6}", 2, 1, {5, 0, 0, 0}},      // a blank before the comma
+                      ScanCase{" {5,6}", 2, 0, {0, 0, 0, 0}},      // a blank before the brace
                       ScanCase{"{7,8,9,10}", 2, 2, {7, 8, 0, 0}},  // extra values not read
                       ScanCase{"{12abc,3}", 2, 1, {12, 0, 0, 0}},
                       ScanCase{"{99999999999,1}", 2, 2, {INT32_MAX, 1, 0, 0}},
@@ -63,9 +63,8 @@ TEST(Layout, BuiltInDocument) {
 
 TEST(Layout, DuplicateKeysCaseAndTypes) {
   CLayoutConfig layout;
-  layout.LoadFromText(
-      R"({"btn_game":"{1,1}","btn_Game":"{5,6}","btn_Game":"{7,8}","WorkClient":"{1,2}",)"
-      R"("btn_min":5,"http":7,"webUrl":"w","extra":"{9,9}"})");
+  layout.LoadFromText(R"({"btn_game":"{1,1}","btn_Game":"{5,6}","btn_Game":"{7,8}","WorkClient":"{1,2}",)"
+                      R"("btn_min":5,"http":7,"webUrl":"w","extra":"{9,9}"})");
   EXPECT_EQ(layout.btn_Game.x, 5);
   EXPECT_EQ(layout.btn_Game.y, 6);
   EXPECT_EQ(layout.WorkClient.left, 1);
@@ -108,9 +107,9 @@ TEST(Layout, SkinFileOrBuiltIn) {
 }
 
 TEST(SkinPictures, NumbersPairWithResourceIds) {
-  const std::pair<int, int> table[] = {{1, 10001}, {7, 10002}, {39, 10034}, {43, 10038}, {51, 10043},
-                                       {59, 10051}, {65, 10057}, {2, 0},     {44, 0},     {50, 0},
-                                       {66, 0},     {0, 0}};
+  const std::pair<int, int> table[] = {{1, 10001},  {7, 10002},  {39, 10034}, {43, 10038},
+                                       {51, 10043}, {59, 10051}, {65, 10057}, {2, 0},
+                                       {44, 0},     {50, 0},     {66, 0},     {0, 0}};
   for (auto [n, id] : table) EXPECT_EQ(ResourceIdForPicture(n), id) << n;
   EXPECT_EQ(SkinFileName(59), "ZOVIR-59.png");
 }

@@ -1,0 +1,109 @@
+// The background download worker: fetches files over HTTP into local files, one at a time, on
+// its own thread, and reports each download's start, progress and end to a listener.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <list>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace zarn {
+
+// Receives the reports of a download, always on the worker thread: OnDownloadStart at most
+// once, OnDownloadProgress zero or more times, then OnDownloadFinish exactly once. The two
+// strings are copies of the job's own, free to keep.
+class IDownLoadFile {
+ public:
+  virtual ~IDownLoadFile() = default;
+  // The server accepted the request and the local file is open; total is the announced
+  // length in bytes (0 when the reply announced none).
+  virtual void OnDownloadStart(int taskCode, std::string url, std::string localPath, int total) = 0;
+  // A piece was written; done counts the bytes written so far.
+  virtual void OnDownloadProgress(int taskCode, std::string url, std::string localPath, int done,
+                                  int total) = 0;
+  // The job is over: errorCode 0 means the file arrived complete, anything else a failure.
+  virtual void OnDownloadFinish(int taskCode, std::string url, std::string localPath, int errorCode) = 0;
+};
+
+// Task codes of the launcher's downloads (the worker hands them back untouched).
+inline constexpr int kTaskOrdinary = 100;
+inline constexpr int kTaskLauncher = 2000;
+
+// Error codes of a failed download, as OnDownloadFinish reports them:
+//   100..599   the final HTTP status when it was not 200;
+//   1..99      libcurl's code of the failed transfer (7 no connection, 18 the reply ended
+//              before its announced length, 28 time-out: nothing received for too long);
+//   negative   -errno of the local file that could not be created, written or closed
+//              (-28: disk full).
+inline constexpr int kErrorShortReply = 18;
+inline constexpr int kErrorTimedOut = 28;
+
+// One download job.
+class BindStatusCallback {
+ public:
+  BindStatusCallback(int taskCode, std::string url, std::string localPath, IDownLoadFile* listener)
+      : taskCode(taskCode), url(std::move(url)), localPath(std::move(localPath)), listener(listener) {}
+  virtual ~BindStatusCallback() = default;
+
+  int taskCode;
+  std::string url;
+  std::string localPath;    // its folder must exist
+  IDownLoadFile* listener;  // not owned; null: no reports
+};
+
+// Time-outs of a transfer. The defaults are the launcher's; tests shorten them.
+struct DownloadSettings {
+  std::chrono::milliseconds connectTimeout{2000};
+  int connectRetries = 3;  // further attempts after a connection that could not be made
+  // A transfer that receives nothing for this long fails.
+  std::chrono::milliseconds receiveTimeout{30000};
+};
+
+class CFileDown {
+ public:
+  // The process-wide worker, created on first use, destroyed at normal process exit.
+  static CFileDown* GetInstance();
+
+  // A worker of its own (tests; the launcher uses GetInstance).
+  explicit CFileDown(DownloadSettings settings = {});
+  // Lets the running transfer finish (its finish report included) and joins the thread;
+  // waiting jobs go without a report. Not to be called from inside one of its own reports.
+  virtual ~CFileDown();
+  CFileDown(const CFileDown&) = delete;
+  CFileDown& operator=(const CFileDown&) = delete;
+
+  // Queues a download and returns at once; from any thread, also from inside a report. A job
+  // waiting for the same local path is replaced (the replaced one gets no report). Waiting jobs
+  // run in ascending byte order of their local paths.
+  void AddTask(std::string url, std::string localPath, int taskCode, IDownLoadFile* listener);
+
+  // The user agent of the transfers: the executable's file name up to its first ".".
+  static std::string UserAgent();
+
+ private:
+  void Run();
+  bool ProcessOne();
+  // 0 when the file arrived complete, else an error code (see above).
+  int DownloadFile(int taskCode, const std::string& url, const std::string& localPath,
+                   IDownLoadFile* listener);
+  bool HasJobs();
+
+  std::map<std::string, std::unique_ptr<BindStatusCallback>> m_jobs;
+  std::mutex m_jobsLock;
+  std::list<std::unique_ptr<BindStatusCallback>> m_finished;
+  std::mutex m_finishedLock;
+  std::unique_ptr<std::thread> m_thread;
+  std::once_flag m_threadStarted;
+  std::mutex m_wakeMutex;
+  std::condition_variable m_wake;
+  std::atomic<bool> m_running{false};
+  std::atomic<bool> m_stopping{false};  // the destructor has begun
+  const DownloadSettings m_settings;
+};
+
+}  // namespace zarn

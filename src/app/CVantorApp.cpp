@@ -7,9 +7,11 @@
 #include <QPushButton>
 #include <clocale>
 #include <cstdlib>
+#include <memory>
 
 #include "app/CVantorDlg.h"
 #include "app/Startup.h"
+#include "net/GenericHTTPClient.h"
 #include "platform/Process.h"
 #include "platform/Prompt.h"
 #include "skin/LayoutConfig.h"
@@ -84,12 +86,16 @@ int CVantorApp::Run(int argc, char** argv) {
   InstallDialogPrompt();
 
   int result = 0;
+  auto httpClient = std::make_unique<GenericHTTPClient>();
+  m_pHttpClient = httpClient.get();
   {
     CVantorDlg frame(m_commandTail);
     frame.OnInitDialog();
     frame.show();
     result = app.exec();
   }
+  m_pHttpClient = nullptr;
+  httpClient.reset();
   return result;
 }
 

@@ -114,3 +114,10 @@ void CPngButton::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 }  // namespace zarn
+
+namespace zarn {
+
+// A double click is a second press: the button clicks twice.
+void CPngButton::mouseDoubleClickEvent(QMouseEvent* event) { mousePressEvent(event); }
+
+}  // namespace zarn

@@ -47,6 +47,7 @@ class CPngButton : public QAbstractButton {
   void leaveEvent(QEvent*) override;
   void mousePressEvent(QMouseEvent*) override;
   void mouseReleaseEvent(QMouseEvent*) override;
+  void mouseDoubleClickEvent(QMouseEvent*) override;
 
  private:
   int m_controlId;

@@ -205,10 +205,9 @@ void Recorder::Add(Report report) {
     if (report.kind == Report::kFinish) hook = onFinish;
   }
   if (hook) hook(report);
-  if (report.kind == Report::kFinish) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    ++finishes_;
-  }
+  // Notified under the lock: a waiter that sees its count may destroy the recorder at once.
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (report.kind == Report::kFinish) ++finishes_;
   cv_.notify_all();
 }
 

@@ -1,24 +1,69 @@
 #include "install/CDialogIntall.h"
 
+#include <QFileDialog>
+#include <QPaintEvent>
+#include <QPainter>
+
+#include "install/InstallCore.h"
 #include "platform/Process.h"
 #include "skin/SkinImage.h"
+#include "util/CodePage.h"
 
 namespace zarn {
+namespace {
+std::function<std::string()> g_folderPicker;
+}
+
+void CDialogIntall::SetFolderPickerForTest(std::function<std::string()> picker) {
+  g_folderPicker = std::move(picker);
+}
 
 CDialogIntall::CDialogIntall(QWidget* parent, std::string commandTail)
-    : CSkinPage(parent, GetLayout().WorkClient), m_commandTail(std::move(commandTail)) {
+    : CSkinPage(parent, GetLayout().WorkClient), m_cmdLine(std::move(commandTail)) {
   setObjectName(QStringLiteral("installPage"));
 }
 
 bool CDialogIntall::OnInitDialog() {
   const CLayoutConfig& layout = GetLayout();
+  SkinImage background = LoadSkinPicture(1);
+  SkinImage illustration = LoadSkinPicture(28);
   resize(PageSize());
-  SkinImage background = LoadSkinBitmap("ZOVIR-1.png");
-  if (!background) LoadResourceImage(10001, background);
   RenderBackground(background.get());
+  if (illustration && !m_backgroundBitmap.isNull()) {
+    QPainter p(&m_backgroundBitmap);
+    p.drawImage(PagePoint(layout.image_setup), *illustration);
+  }
   AddButton(IDC_MINIMIZE, layout.btn_min, {22, 23, 24, 22});
   AddButton(IDC_CLOSE, layout.btn_close, {25, 26, 27, 25});
+  AddButton(IDC_SETUP, layout.btn_setup, {32, 33, 34, 32});
+  AddButton(IDC_SETUP_AUTO, layout.btn_setup_auto, {29, 30, 31, 29});
+  m_installRoot = ProposedInstallRoot();
   return true;
+}
+
+void CDialogIntall::paintEvent(QPaintEvent* event) {
+  CSkinPage::paintEvent(event);
+  QPainter painter(this);
+  QFont font;
+  font.setFamilies(
+      {QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC")});
+  font.setPixelSize(20);
+  painter.setFont(font);
+  painter.setPen(Qt::white);
+  const LayoutPoint& at = GetLayout().text_path;
+  painter.drawText(QRect(at.x, at.y, width() - at.x, 40), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
+                   QString::fromStdString(AnsiToUtf8(InstallFolderText(m_installRoot))));
+}
+
+std::string CDialogIntall::PickFolder() {
+  if (g_folderPicker) return g_folderPicker();
+  const QString picked = QFileDialog::getExistingDirectory(nullptr, QString::fromUtf8("请选择安装目录："));
+  return picked.isEmpty() ? std::string() : Utf8ToAnsi(picked.toStdString());
+}
+
+void CDialogIntall::Install() {
+  InstallInto(m_installRoot, GetModulePath(), m_cmdLine);
+  update();
 }
 
 void CDialogIntall::OnCommand(int id) {
@@ -29,6 +74,16 @@ void CDialogIntall::OnCommand(int id) {
     case IDC_CLOSE:
       ExitProcess(0);
       break;
+    case IDC_SETUP_AUTO:
+      if (!m_installRoot.empty()) Install();
+      break;
+    case IDC_SETUP: {
+      const std::string picked = PickFolder();
+      if (picked.empty()) break;
+      m_installRoot = picked;
+      Install();
+      break;
+    }
     default:
       break;
   }

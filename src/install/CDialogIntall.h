@@ -2,6 +2,7 @@
 // folder "Kelmar" and starts the installed launcher.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "skin/CSkinPage.h"
@@ -17,8 +18,23 @@ class CDialogIntall : public CSkinPage {
   bool OnInitDialog();
   void OnCommand(int id) override;
 
+  const std::string& installRoot() const { return m_installRoot; }
+  void setInstallRoot(std::string root) {
+    m_installRoot = std::move(root);
+    update();
+  }
+  // The folder picker; tests answer it. Returns "" when the player cancels.
+  static void SetFolderPickerForTest(std::function<std::string()> picker);
+
+ protected:
+  void paintEvent(QPaintEvent*) override;
+
  private:
-  std::string m_commandTail;
+  void Install();
+  std::string PickFolder();
+
+  std::string m_cmdLine;
+  std::string m_installRoot;
 };
 
 }  // namespace zarn

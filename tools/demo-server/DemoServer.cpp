@@ -1,0 +1,225 @@
+#include "DemoServer.h"
+
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <sstream>
+
+#include "app/Version.h"
+
+namespace zarn::demo {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr size_t kChunk = 64 * 1024;
+
+std::string ContentType(const std::string& file) {
+  static const std::map<std::string, std::string> types = {
+      {".html", "text/html; charset=utf-8"},
+      {".htm", "text/html; charset=utf-8"},
+      {".xml", "text/xml; charset=utf-8"},
+      {".json", "application/json; charset=utf-8"},
+      {".txt", "text/plain; charset=utf-8"},
+      {".md5", "text/plain; charset=utf-8"},
+      {".css", "text/css; charset=utf-8"},
+      {".js", "text/javascript; charset=utf-8"},
+      {".png", "image/png"},
+      {".zip", "application/zip"},
+  };
+  const fs::path path(file);
+  const auto it = types.find(path.extension().string());
+  if (it != types.end()) return it->second;
+  // The login information has no extension; the launcher reads it as JSON.
+  if (file.find("ClientLogonJson") != std::string::npos) return "application/json; charset=utf-8";
+  return "application/octet-stream";
+}
+
+bool IsRegularFile(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// A relative name that stays below its folder: no empty, "." or ".." segment, no NUL.
+bool IsSafeRelative(const std::string& name) {
+  if (name.empty() || name.front() == '/' || name.find('\0') != std::string::npos) return false;
+  std::stringstream segments(name);
+  std::string segment;
+  while (std::getline(segments, segment, '/')) {
+    if (segment.empty() || segment == "." || segment == "..") return false;
+  }
+  return name.back() != '/';
+}
+
+std::string ReadWhole(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
+  for (size_t pos = text.find(from); pos != std::string::npos; pos = text.find(from, pos + to.size()))
+    text.replace(pos, from.size(), to);
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+std::string FormDecode(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '+') {
+      out += ' ';
+    } else if (text[i] == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 &&
+               HexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += text[i];
+    }
+  }
+  return out;
+}
+
+// key=value&key=value; the first of a key wins.
+std::map<std::string, std::string> ParseForm(const std::string& body) {
+  std::map<std::string, std::string> fields;
+  std::stringstream pairs(body);
+  std::string pair;
+  while (std::getline(pairs, pair, '&')) {
+    const size_t eq = pair.find('=');
+    const std::string key = FormDecode(pair.substr(0, eq));
+    const std::string value = eq == std::string::npos ? std::string() : FormDecode(pair.substr(eq + 1));
+    fields.emplace(key, value);
+  }
+  return fields;
+}
+
+std::string Reply(int code, const std::string& message) {
+  return "{\"Code\":" + std::to_string(code) + ",\"Message\":\"" + message + "\"}";
+}
+
+}  // namespace
+
+DemoServer::DemoServer(std::string contentDir) {
+  std::error_code ec;
+  const fs::path canonical = fs::weakly_canonical(fs::absolute(contentDir, ec), ec);
+  content_ = canonical.string();
+  while (content_.size() > 1 && content_.back() == '/') content_.pop_back();
+
+  server_.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { HandleGet(req, res); });
+  server_.Post("/View/UserRegInter",
+               [this](const httplib::Request& req, httplib::Response& res) { HandleRegistration(req, res); });
+  server_.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+    if (log_) log_(req.remote_addr + " " + req.method + " " + req.target + " " + std::to_string(res.status));
+  });
+}
+
+int DemoServer::Bind(int port) {
+  port_ = port == 0 ? server_.bind_to_any_port("127.0.0.1")
+                    : (server_.bind_to_port("127.0.0.1", port) ? port : -1);
+  return port_;
+}
+
+bool DemoServer::Serve() { return port_ > 0 && server_.listen_after_bind(); }
+
+void DemoServer::Stop() { server_.stop(); }
+
+std::string DemoServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_); }
+
+std::string DemoServer::ExpandTemplate(std::string text) const {
+  ReplaceAll(text, "{{BASE}}", BaseUrl());
+  ReplaceAll(text, "{{PORT}}", std::to_string(port_));
+  ReplaceAll(text, "{{VERSION}}", GetAppVersion());
+  return text;
+}
+
+std::string DemoServer::Resolve(const std::string& path, const std::string& query, bool* templated) const {
+  *templated = false;
+  std::string name = path;
+  while (!name.empty() && name.front() == '/') name.erase(0, 1);
+  if (name.empty()) name = "index.html";
+  std::vector<std::string> candidates;
+  if (!query.empty()) candidates.push_back(name + "@" + query);
+  candidates.push_back(name);
+  for (const std::string& candidate : candidates) {
+    if (!IsSafeRelative(candidate)) continue;
+    for (const bool isTemplate : {false, true}) {
+      const std::string file = content_ + "/" + candidate + (isTemplate ? ".in" : "");
+      if (!IsRegularFile(file)) continue;
+      // A link inside the content folder may not lead out of it.
+      std::error_code ec;
+      const std::string real = fs::canonical(file, ec).string();
+      if (ec || real.compare(0, content_.size() + 1, content_ + "/") != 0) continue;
+      *templated = isTemplate;
+      return real;
+    }
+  }
+  return {};
+}
+
+void DemoServer::HandleGet(const httplib::Request& req, httplib::Response& res) {
+  const size_t mark = req.target.find('?');
+  const std::string query = mark == std::string::npos ? std::string() : req.target.substr(mark + 1);
+  bool templated = false;
+  const std::string file = Resolve(req.path, query, &templated);
+  if (file.empty()) {
+    res.status = 404;
+    res.set_content("not found\n", "text/plain; charset=utf-8");
+    return;
+  }
+  // Types follow the name the launcher asked for, not the template's.
+  const std::string type = ContentType(templated ? file.substr(0, file.size() - 3) : file);
+  if (templated) {
+    res.set_content(ExpandTemplate(ReadWhole(file)), type);
+    return;
+  }
+  // Files are streamed: packages can be large.
+  auto in = std::make_shared<std::ifstream>(file, std::ios::binary);
+  std::error_code ec;
+  const uintmax_t size = fs::file_size(file, ec);
+  if (!*in || ec) {
+    res.status = 500;
+    res.set_content("cannot read\n", "text/plain; charset=utf-8");
+    return;
+  }
+  res.set_content_provider(static_cast<size_t>(size), type,
+                           [in](size_t offset, size_t length, httplib::DataSink& sink) {
+                             char buffer[kChunk];
+                             in->clear();
+                             in->seekg(static_cast<std::streamoff>(offset));
+                             in->read(buffer, static_cast<std::streamsize>(std::min(length, kChunk)));
+                             const std::streamsize got = in->gcount();
+                             if (got <= 0) return false;
+                             return sink.write(buffer, static_cast<size_t>(got));
+                           });
+}
+
+void DemoServer::HandleRegistration(const httplib::Request& req, httplib::Response& res) {
+  const std::map<std::string, std::string> form = ParseForm(req.body);
+  auto field = [&form](const char* key) {
+    const auto it = form.find(key);
+    return it == form.end() ? std::string() : it->second;
+  };
+  const std::string user = field("UserName");
+  std::string reply;
+  if (user.empty()) {
+    reply = Reply(500, "用户名不能为空");
+  } else if (field("LoginPass").empty() || field("LoginPass") != field("CheLoginPass")) {
+    reply = Reply(500, "两次输入的密码不一致");
+  } else {
+    std::lock_guard lock(accountsMutex_);
+    reply = accounts_.insert(user).second ? Reply(200, "注册成功") : Reply(500, "该用户名已被注册");
+  }
+  res.set_content(reply, "application/json; charset=utf-8");
+}
+
+}  // namespace zarn::demo

@@ -1,0 +1,56 @@
+// The demo content service: one local HTTP server that plays every web-side role for the
+// launcher (content network, cloud storage, account service, web service).
+//
+// Every file under the content folder is served as it is, streamed. Two rules on top:
+//  - a file named "<path>.in" is a template served at "<path>": "{{BASE}}" becomes this
+//    server's own address ("http://127.0.0.1:<port>"), "{{PORT}}" its port and "{{VERSION}}"
+//    the launcher build's version, so manifests can point back at the server and announce the
+//    version the launcher runs;
+//  - a request with a query string is first looked up as "<path>@<query>" (then as "<path>"), so
+//    "/Interface/ClientLogonJson?id=1033" is the file "Interface/ClientLogonJson@id=1033".
+// The registration endpoint (POST "/View/UserRegInter") answers in JSON.
+#pragma once
+
+#include <httplib.h>
+
+#include <functional>
+#include <mutex>
+#include <set>
+#include <string>
+
+namespace zarn::demo {
+
+class DemoServer {
+ public:
+  explicit DemoServer(std::string contentDir);
+
+  // Binds to 127.0.0.1 on the port (0: any free one). The bound port, or -1.
+  int Bind(int port);
+  // Serves until Stop(); false when it could not serve at all.
+  bool Serve();
+  void Stop();
+
+  int port() const { return port_; }
+  std::string BaseUrl() const;
+  // One line per request goes here (standard output in the program).
+  void SetRequestLog(std::function<void(const std::string&)> log) { log_ = std::move(log); }
+
+  // The file a request stands for ("" when none): the path (decoded, without the leading "/")
+  // and the raw query. Never leaves the content folder. *templated tells whether it is an
+  // ".in" template.
+  std::string Resolve(const std::string& path, const std::string& query, bool* templated) const;
+  std::string ExpandTemplate(std::string text) const;
+
+ private:
+  void HandleGet(const httplib::Request& req, httplib::Response& res);
+  void HandleRegistration(const httplib::Request& req, httplib::Response& res);
+
+  std::string content_;  // canonical, no trailing "/"
+  int port_ = -1;
+  httplib::Server server_;
+  std::function<void(const std::string&)> log_;
+  std::mutex accountsMutex_;
+  std::set<std::string> accounts_;
+};
+
+}  // namespace zarn::demo

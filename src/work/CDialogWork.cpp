@@ -1,16 +1,29 @@
 #include "work/CDialogWork.h"
 
+#include <unistd.h>
+
 #include <QComboBox>
+#include <QGuiApplication>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QScreen>
 #include <QTimerEvent>
 #include <QTreeWidget>
+#include <algorithm>
+#include <cstdio>
 
+#include "app/CVantorApp.h"
+#include "app/DesktopShortcut.h"
+#include "net/GenericHTTPClient.h"
 #include "platform/Process.h"
 #include "platform/Prompt.h"
+#include "platform/Settings.h"
 #include "skin/SkinImage.h"
+#include "update/SelfUpdate.h"
 #include "util/CodePage.h"
+#include "util/Debug.h"
 #include "util/Paths.h"
+#include "work/AgentId.h"
 #include "work/CMyTreeCtrl.h"
 #include "work/ProgressMath.h"
 
@@ -50,10 +63,13 @@ CDialogWork::CDialogWork(QWidget* parent) : CSkinPage(parent, GetLayout().WorkCl
   launcherDir = DirName(launcherPath);
 }
 
-CDialogWork::~CDialogWork() = default;
+CDialogWork::~CDialogWork() { OnDestroy(); }
+
+void CDialogWork::OnDestroy() { extraction.Stop(); }
 
 bool CDialogWork::OnInitDialog() {
   const CLayoutConfig& layout = GetLayout();
+  EnsureDesktopShortcut(launcherPath);
 
   m_serverTree = new CMyTreeCtrl(this);
   resize(PageSize());
@@ -94,8 +110,20 @@ bool CDialogWork::OnInitDialog() {
   m_qualityCombo->setProperty("controlId", int(IDC_QUALITY));
   m_qualityCombo->setGeometry(
       QRect(PagePoint({layout.combo_quality.x, layout.combo_quality.y}), kQualityComboSize));
-  m_qualityCombo->addItem(QString::fromUtf8("高画质"));
-  m_qualityCombo->addItem(QString::fromUtf8("低画质"));
+  for (const std::string& text : QualityItemTexts())
+    m_qualityCombo->addItem(QString::fromStdString(AnsiToUtf8(text)));
+
+  QSize screen(800, 600);
+  if (QScreen* primary = QGuiApplication::primaryScreen()) screen = primary->size();
+  resolutions = BuildResolutionList(screen.width(), screen.height());
+  settings = ReadGameSettings(ClientConfigPath(launcherDir));
+  SetAgentId(settings.agentId);
+  m_windowedCheck->SetCheck(settings.windowed);
+  m_qualityCombo->setCurrentIndex(QualityIndexFor(settings.textureCompressed));
+  for (const ScreenResolution& r : resolutions)
+    m_resolutionCombo->addItem(QString::fromStdString(AnsiToUtf8(ResolutionItemText(r))));
+  m_resolutionCombo->setCurrentIndex(
+      SelectResolutionIndex(resolutions, settings.resolutionX, settings.resolutionY));
 
   const QRect browserRect(layout.URL.x - pageRect.left, layout.URL.y - pageRect.top, layout.URL.cx,
                           layout.URL.cy);
@@ -141,9 +169,278 @@ void CDialogWork::timerEvent(QTimerEvent* event) {
 void CDialogWork::OnTimer(int id) {
   if (id == kStartTimer) {
     KillTimer(kStartTimer);
+    const int result = LoadLauncherInfo();
+    if (result < 0) {
+      if (AskLauncherInfoRetry()) {
+        stage_ = STAGE_START;
+        SetTimer(kStartTimer, 100);
+      } else {
+        ExitProcess(0);
+      }
+    } else if (result == 0) {
+      RequestLoginInfo();
+    }
     return;
   }
-  if (id == kProgressTimer) UpdateBars();
+  if (id == kProgressTimer) {
+    if (stage_ == STAGE_PACKAGE_UNPACK || stage_ == STAGE_SERVER_DATA_UNPACK) {
+      const CExtractionQueue::Snapshot snap = extraction.Poll();
+      if (snap.result != 0) {
+        KillTimer(kProgressTimer);
+        ShowRetryPrompt(Utf8ToAnsi("解压文件失败!!"));
+        return;
+      }
+      if (!snap.queueEmpty) {
+        fileTotal = snap.total;
+        fileDone = snap.index;
+      } else {
+        KillTimer(kProgressTimer);
+        UpdateBars();
+        if (stage_ == STAGE_PACKAGE_UNPACK) {
+          DownloadNextPackage();
+        } else {
+          WriteServerDataList(serverData, remoteDataText);
+          StartGame();
+        }
+        return;
+      }
+    }
+    UpdateBars();
+  }
+}
+
+std::string CDialogWork::BaseUrl() const { return settings.useCdnHost ? CdnBaseUrl() : StorageBaseUrl(); }
+
+void CDialogWork::OnStart() {
+  if (!m_startButton || !m_startButton->isEnabled()) return;
+  if (selectedServer) return;  // a launch sequence is under way
+  QTreeWidgetItem* item = m_serverTree->currentItem();
+  if (!item) return;
+  ServerRecord* server = AsServer(static_cast<RecordHeader*>(CMyTreeCtrl::ItemData(item)));
+  if (!server || server->id.empty()) return;
+  // Saved before any download, so the choice holds even when the update fails.
+  const int index = m_resolutionCombo->currentIndex();
+  const ScreenResolution* chosen = index >= 0 && index < static_cast<int>(resolutions.size())
+                                       ? &resolutions[static_cast<size_t>(index)]
+                                       : nullptr;
+  SaveGameSettings(ClientConfigPath(launcherDir), chosen, m_windowedCheck->GetCheck() != 0,
+                   m_qualityCombo->currentIndex());
+  selectedServer = server;
+  StartUpdate();
+}
+
+void CDialogWork::StartUpdate() {
+  m_startButton->setEnabled(false);
+  stage_ = STAGE_MANIFEST;
+  QueueDownload({BaseUrl() + "public/update.xml", DownloadedManifestPath(launcherDir), kTaskCodeDownload});
+  fileDone = 0;
+  fileTotal = 0;
+  SetTimer(kProgressTimer, 100);
+}
+
+void CDialogWork::DownloadNextPackage() {
+  if (pendingPackages.empty()) {
+    CommitManifest(launcherDir, pendingAtStart);
+    CheckServerData();
+    return;
+  }
+  const std::string key = pendingPackages.begin()->first;
+  m_startButton->setEnabled(false);
+  stage_ = STAGE_PACKAGE;
+  fileDone = 0;
+  fileTotal = 0;
+  SetTimer(kProgressTimer, 100);
+  QueueDownload({BaseUrl() + "public/zip/" + key, PackageDownloadPath(launcherDir, key), kTaskCodeDownload});
+}
+
+void CDialogWork::CheckServerData() {
+  if (!selectedServer) {
+    ShowRetryPrompt(Utf8ToAnsi("没有选择服务器"));
+    return;
+  }
+  serverData = PlanServerData(launcherDir, selectedServer->id);
+  if (!serverData.hasData) {
+    serverData.serverDataId.clear();
+    StartGame();
+    return;
+  }
+  stage_ = STAGE_SERVER_DATA_LIST;
+  fileDone = 0;
+  fileTotal = 0;
+  SetTimer(kProgressTimer, 100);
+  QueueDownload({BaseUrl() + serverData.listUrlPath, serverData.listLocalPath, kTaskCodeDownload});
+}
+
+void CDialogWork::DownloadServerPackage() {
+  stage_ = STAGE_SERVER_DATA;
+  fileDone = 0;
+  fileTotal = 0;
+  SetTimer(kProgressTimer, 100);
+  QueueDownload({BaseUrl() + serverData.archiveUrlPath, serverData.archiveLocalPath, kTaskCodeDownload});
+}
+
+void CDialogWork::QueueExtraction(const std::string& archive, const std::string& dest) {
+  extraction.QueueExtraction(archive, dest);
+}
+
+std::string CDialogWork::GameParameters() const {
+  if (!selectedServer) return {};
+  const ZoneRecord* zone = selectedServer->zone;
+  const std::string id = serverData.serverDataId.empty() ? "(null)" : selectedServer->id;
+  return " -Zone:" + (zone ? zone->realname : std::string()) + " -Server:" + selectedServer->name +
+         " -IP:" + selectedServer->ip + " -Port:" + selectedServer->port +
+         " -Version:" + (zone ? zone->version : std::string()) + " -ID:" + id + " -Agent:" + GetAgentId();
+}
+
+void CDialogWork::StartGame() {
+  if (!selectedServer) return;
+  if (::chdir(launcherDir.c_str()) != 0) DebugOutput("cannot enter " + launcherDir);
+  const std::string parameters = GameParameters();
+  DebugOutput(parameters);
+  StartDetached(launcherDir + "/RuzaDivuzo226.exe", SplitParameters(parameters), launcherDir);
+  ExitProcess(0);
+}
+
+int CDialogWork::LoadLauncherInfo() {
+  GenericHTTPClient* client = TheApp().m_pHttpClient;
+  GenericHTTPClient local;
+  if (!client) client = &local;
+  const FetchFunction fetch = [client](const std::string& url) -> std::optional<std::string> {
+    if (!client->FetchUrl(url.c_str())) return std::nullopt;
+    return std::string(client->m_responseBody);
+  };
+  const LauncherInfoDecision decision =
+      zarn::LoadLauncherInfo(fetch, {pageUrl, serverListUrl, websiteUrl}, launcherDir);
+  pageUrl = decision.values.pageUrl;
+  serverListUrl = decision.values.serverListUrl;
+  websiteUrl = decision.values.websiteUrl;
+  if (decision.hideBrowser) m_browser.ShowWindow(false);
+  if (decision.result == kSelfUpdateQueued) QueueDownload(decision.selfUpdate);
+  return decision.result;
+}
+
+void CDialogWork::QueueDownload(const DownloadRequest& request) {
+  PrepareDownload(request);
+  CFileDown::GetInstance()->AddTask(request.url, request.localPath, request.taskCode, this);
+}
+
+void CDialogWork::RequestLoginInfo() {
+  stage_ = STAGE_LOGIN_INFO;
+  QueueDownload(LoginInfoRequest(launcherDir));
+  fileDone = 0;
+  fileTotal = 0;
+}
+
+void CDialogWork::RequestServerList() {
+  stage_ = STAGE_SERVER_LIST;
+  QueueDownload(ServerListRequest(launcherDir, serverListUrl));
+  fileDone = 0;
+  fileTotal = 0;
+  SetTimer(kProgressTimer, 100);
+}
+
+void CDialogWork::OnDownloadStart(int, std::string, std::string, int) {}
+
+void CDialogWork::OnDownloadProgress(int, std::string, std::string, int done, int total) {
+  fileDone = done;
+  fileTotal = total;
+}
+
+void CDialogWork::OnDownloadFinish(int taskCode, std::string url, std::string localPath, int errorCode) {
+  QMetaObject::invokeMethod(
+      this,
+      [this, taskCode, url = std::move(url), localPath = std::move(localPath), errorCode] {
+        HandleDownloadFinish(taskCode, url, localPath, errorCode);
+      },
+      Qt::QueuedConnection);
+}
+
+void CDialogWork::HandleDownloadFinish(int taskCode, const std::string& url, const std::string& localPath,
+                                       int errorCode) {
+  (void)url;
+  if (errorCode != 0) {
+    KillTimer(kProgressTimer);
+    char text[1024];
+    std::snprintf(text, sizeof text, Utf8ToAnsi("下载文件失败[%s]错误ID[%d]").c_str(), localPath.c_str(),
+                  errorCode);
+    ShowRetryPrompt(text);
+    return;
+  }
+  switch (stage_) {
+    case STAGE_LOGIN_INFO:
+      if (ReadLoginInfo(TempDownPath(launcherDir), &loginInfo))
+        RequestServerList();
+      else
+        ShowLoginInfoFailure();
+      break;
+    case STAGE_SERVER_LIST: {
+      KillTimer(kProgressTimer);
+      // No record of the old list may outlive it.
+      selectedServer = nullptr;
+      m_serverTree->clear();
+      const ServerListStep step = LoadDownloadedServerList(launcherDir, pageUrl, serverList);
+      mainPageUrl = serverList.mainPageUrl;
+      if (step.navigateTo) m_browser.Navigate(*step.navigateTo);
+      FillServerTree();
+      if (step.enableStart) m_startButton->setEnabled(true);
+      break;
+    }
+    case STAGE_MANIFEST:
+      KillTimer(kProgressTimer);
+      pendingPackages = SelectPackages(launcherDir);
+      pendingAtStart = overallTotal = static_cast<int32_t>(pendingPackages.size());
+      overallDone = 0;
+      DownloadNextPackage();
+      break;
+    case STAGE_PACKAGE: {
+      if (!pendingPackages.empty()) pendingPackages.erase(pendingPackages.begin());
+      overallDone = std::max<int32_t>(0, overallTotal - static_cast<int32_t>(pendingPackages.size()));
+      KillTimer(kProgressTimer);
+      if (localPath.find(".zip") != std::string::npos) {
+        stage_ = STAGE_PACKAGE_UNPACK;
+        QueueExtraction(localPath, PackageDestination(launcherDir));
+        SetTimer(kProgressTimer, 100);
+      } else {
+        DownloadNextPackage();
+      }
+      break;
+    }
+    case STAGE_SERVER_DATA_LIST: {
+      KillTimer(kProgressTimer);
+      const ServerDataComparison comparison = CompareServerData(serverData);
+      if (!comparison.listRead) {
+        ShowRetryPrompt(comparison.failureText);
+        break;
+      }
+      remoteDataText = comparison.remoteDataText;
+      localDataText = comparison.localDataText;
+      if (comparison.upToDate)
+        StartGame();
+      else
+        DownloadServerPackage();
+      break;
+    }
+    case STAGE_SERVER_DATA:
+      KillTimer(kProgressTimer);
+      stage_ = STAGE_SERVER_DATA_UNPACK;
+      QueueExtraction(localPath, serverData.serverDataDir);
+      SetTimer(kProgressTimer, 100);
+      break;
+    default:
+      break;
+  }
+  if (taskCode == kTaskCodeSelfUpdate) RunSelfUpdate(launcherDir, launcherPath, localPath);
+}
+
+void CDialogWork::FillServerTree() {
+  m_serverTree->clear();
+  for (const TreeZoneDesc& zone : DescribeServerTree(serverList.zones)) {
+    QTreeWidgetItem* zoneItem =
+        m_serverTree->InsertItem(nullptr, zone.item.text, zone.item.color, zone.item.record);
+    for (const TreeItemDesc& server : zone.servers)
+      m_serverTree->InsertItem(zoneItem, server.text, server.color, server.record);
+    if (zone.expand) zoneItem->setExpanded(true);
+  }
 }
 
 void CDialogWork::UpdateBars() {
@@ -186,13 +483,10 @@ void CDialogWork::paintEvent(QPaintEvent* event) {
 
 void CDialogWork::ShowRetryPrompt(const std::string& message) {
   if (MessageBox(message, Utf8ToAnsi("更新文件"), MB_OKCANCEL | MB_ICONERROR) == IDOK) {
+    RequestLoginInfo();
     return;
   }
   ExitProcess(0);
-}
-
-void CDialogWork::OnStart() {
-  if (!m_startButton || !m_startButton->isEnabled()) return;
 }
 
 void CDialogWork::OnCommand(int id) {
@@ -205,6 +499,15 @@ void CDialogWork::OnCommand(int id) {
       break;
     case IDC_CLOSE:
       ExitProcess(0);
+      break;
+    case IDC_WEBSITE:
+      OpenUrl(WebsiteAddress(websiteUrl, GetLayout().webUrl));
+      break;
+    case IDC_RECHARGE:
+      OpenUrl(RechargeAddress(loginInfo, GetAgentId()));
+      break;
+    case IDC_PASSWORD:
+      OpenUrl(PasswordAddress(loginInfo));
       break;
     default:
       break;

@@ -8,7 +8,13 @@
 #include <string>
 
 #include "browser/CWebBrowser2.h"
+#include "net/CFileDown.h"
 #include "skin/CSkinPage.h"
+#include "update/CExtractionQueue.h"
+#include "update/UpdateManifest.h"
+#include "work/GameSettings.h"
+#include "work/LauncherInfo.h"
+#include "work/ServerList.h"
 
 class QComboBox;
 class QTreeWidgetItem;
@@ -17,7 +23,7 @@ namespace zarn {
 
 class CMyTreeCtrl;
 
-class CDialogWork : public CSkinPage {
+class CDialogWork : public CSkinPage, public IDownLoadFile {
   Q_OBJECT
  public:
   enum ControlId {
@@ -50,6 +56,8 @@ class CDialogWork : public CSkinPage {
 
   explicit CDialogWork(QWidget* parent);
   ~CDialogWork() override;
+  // Stops and waits for the extraction thread.
+  void OnDestroy();
 
   // Builds every control; false when the web panel could not be created (the page then stays
   // without its start-up chain).
@@ -66,6 +74,32 @@ class CDialogWork : public CSkinPage {
   bool IsTimerActive(int id) const;
   void OnTimer(int id);
 
+  // The start-up chain.
+  int LoadLauncherInfo();
+  void RequestLoginInfo();
+  void RequestServerList();
+
+  // Download reports arrive on the worker thread; the finish is carried out on the page's
+  // thread, in the order the reports came.
+  void OnDownloadStart(int taskCode, std::string url, std::string localPath, int total) override;
+  void OnDownloadProgress(int taskCode, std::string url, std::string localPath, int done, int total) override;
+  void OnDownloadFinish(int taskCode, std::string url, std::string localPath, int errorCode) override;
+  // The page's handling of a finished download (on the page's thread).
+  virtual void HandleDownloadFinish(int taskCode, const std::string& url, const std::string& localPath,
+                                    int errorCode);
+
+  // The update road after the start command.
+  void OnStart();
+  void StartUpdate();
+  void DownloadNextPackage();
+  void CheckServerData();
+  void DownloadServerPackage();
+  void StartGame();
+  // The game client's parameters for the selected server.
+  std::string GameParameters() const;
+
+  CPngButton* startButton() const { return m_startButton; }
+  CPngButton* windowedCheck() const { return m_windowedCheck; }
   CMyTreeCtrl* serverTree() const { return m_serverTree; }
   QComboBox* resolutionCombo() const { return m_resolutionCombo; }
   QComboBox* qualityCombo() const { return m_qualityCombo; }
@@ -77,6 +111,19 @@ class CDialogWork : public CSkinPage {
   std::string launcherPath;
   std::string launcherDir;
   std::string pageUrl;
+  std::string serverListUrl;
+  std::string websiteUrl;
+  std::string mainPageUrl;
+  LoginInfo loginInfo;
+  ServerListState serverList;
+  ServerRecord* selectedServer = nullptr;
+  GameSettings settings;
+  std::vector<ScreenResolution> resolutions;
+  PackageList pendingPackages;
+  int32_t pendingAtStart = 0;
+  ServerDataPlan serverData;
+  std::string remoteDataText, localDataText;
+  CExtractionQueue extraction;
   std::atomic<int32_t> fileDone{0}, fileTotal{0};
   int32_t overallDone = 0, overallTotal = 0;
 
@@ -88,7 +135,11 @@ class CDialogWork : public CSkinPage {
   int stage_ = STAGE_NONE;
 
  private:
-  void OnStart();
+  void FillServerTree();
+  std::string BaseUrl() const;
+  void QueueExtraction(const std::string& archive, const std::string& dest);
+  void OnExtractionTick();
+  void QueueDownload(const DownloadRequest& request);
 
   QImage m_blueBarImage, m_greenBarImage;
   bool m_hasBlueBar = false, m_hasGreenBar = false;

@@ -25,9 +25,9 @@ class CExtractionQueue {
   CExtractionQueue(const CExtractionQueue&) = delete;
   CExtractionQueue& operator=(const CExtractionQueue&) = delete;
 
-  // Starts the thread with the first archive (once: not again after Stop); sets the archive's destination (a queued
-  // archive only gets its destination replaced). Clears the result of an earlier archive, so
-  // that a retry after a failed extraction is not taken for failed before it ran.
+  // Starts the thread with the first archive (once: not again after Stop); sets the archive's destination (a
+  // queued archive only gets its destination replaced). Clears the result of an earlier archive, so that a
+  // retry after a failed extraction is not taken for failed before it ran.
   void QueueExtraction(const std::string& archivePath, const std::string& destFolder);
 
   // One step of the thread: unpacks the first queued archive, stores the result, deletes the

@@ -25,8 +25,8 @@ bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 bool CurrentEntry(unzFile zip, std::vector<char>& nameBuffer, std::string& name, unz_file_info64& info) {
   if (unzGetCurrentFileInfo64(zip, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) return false;
   nameBuffer.resize(static_cast<size_t>(info.size_filename) + 1);
-  if (unzGetCurrentFileInfo64(zip, &info, nameBuffer.data(), static_cast<uLong>(nameBuffer.size()), nullptr, 0,
-                              nullptr, 0) != UNZ_OK)
+  if (unzGetCurrentFileInfo64(zip, &info, nameBuffer.data(), static_cast<uLong>(nameBuffer.size()), nullptr,
+                              0, nullptr, 0) != UNZ_OK)
     return false;
   name.assign(nameBuffer.data(), ::strnlen(nameBuffer.data(), info.size_filename));
   return true;
@@ -98,7 +98,8 @@ int ExtractArchive(const std::string& archivePath, const std::string& destFolder
   return ExtractArchive(archivePath, destFolder, ExtractOptions{});
 }
 
-int ExtractArchive(const std::string& archivePath, const std::string& destFolder, const ExtractOptions& options) {
+int ExtractArchive(const std::string& archivePath, const std::string& destFolder,
+                   const ExtractOptions& options) {
   unzFile zip = unzOpen64(archivePath.c_str());
   if (!zip) return kExtractNotOpened;
 
@@ -107,7 +108,8 @@ int ExtractArchive(const std::string& archivePath, const std::string& destFolder
     unzClose(zip);
     return kExtractNotOpened;
   }
-  const int32_t count = global.number_entry > INT32_MAX ? INT32_MAX : static_cast<int32_t>(global.number_entry);
+  const int32_t count =
+      global.number_entry > INT32_MAX ? INT32_MAX : static_cast<int32_t>(global.number_entry);
   if (options.total) *options.total = count;
   if (options.index) *options.index = 0;
 

@@ -54,7 +54,8 @@ void LoadPackageList(const std::string& path, PackageList& list) {
   }
   const tinyxml2::XMLElement* root = doc.FirstChildElement();
   if (!root) return;
-  for (const tinyxml2::XMLElement* entry = root->FirstChildElement(); entry; entry = entry->NextSiblingElement()) {
+  for (const tinyxml2::XMLElement* entry = root->FirstChildElement(); entry;
+       entry = entry->NextSiblingElement()) {
     const char* key = entry->Attribute("key");
     if (!key || !*key) continue;  // names no file
     const char* md5 = entry->Attribute("md5");

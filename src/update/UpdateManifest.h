@@ -57,13 +57,13 @@ int64_t ServerIdNumber(std::string_view id);
 
 // What the per-server step does for a server id, and every path and address part of it.
 struct ServerDataPlan {
-  bool hasData = false;   // false: no per-server step, start the game (serverDataId empty)
-  std::string serverDataId;    // the whole id text, unchanged
-  std::string serverDataDir;   // launcherDir + "/Custom/" + id + "/"
-  std::string listUrlPath;     // "ClientData/" + id + ".md5" (after the base address)
-  std::string listLocalPath;   // launcherDir + "/download/" + id + ".data"
-  std::string archiveUrlPath;  // "ClientData/" + id + ".zip"
-  std::string archiveLocalPath;  // launcherDir + "/Custom/" + id + ".zip"
+  bool hasData = false;           // false: no per-server step, start the game (serverDataId empty)
+  std::string serverDataId;       // the whole id text, unchanged
+  std::string serverDataDir;      // launcherDir + "/Custom/" + id + "/"
+  std::string listUrlPath;        // "ClientData/" + id + ".md5" (after the base address)
+  std::string listLocalPath;      // launcherDir + "/download/" + id + ".data"
+  std::string archiveUrlPath;     // "ClientData/" + id + ".zip"
+  std::string archiveLocalPath;   // launcherDir + "/Custom/" + id + ".zip"
   std::string installedListPath;  // serverDataDir + id + ".data"
 };
 
@@ -78,8 +78,8 @@ bool ReadFirstLine(const std::string& path, std::string& line);
 
 // The comparison after the server's data list arrived.
 struct ServerDataComparison {
-  bool listRead = false;     // false: the downloaded list could not be opened
-  std::string failureText;   // with !listRead: "读取md5文件失败" (ANSI) for the retry prompt
+  bool listRead = false;    // false: the downloaded list could not be opened
+  std::string failureText;  // with !listRead: "读取md5文件失败" (ANSI) for the retry prompt
   std::string remoteDataText;
   std::string localDataText;  // empty when there is no installed list
   bool upToDate = false;      // the first lines are equal: start the game

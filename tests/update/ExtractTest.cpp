@@ -62,15 +62,18 @@ class ExtractTest : public ::testing::Test {
 };
 
 TEST_F(ExtractTest, CreatesNestedFoldersAndFilesWithEitherSeparator) {
-  WriteZip(archive, {{"data/map/a.bin", "alpha"}, {"top.txt", "top", true}, {"data\\map\\b.bin", "beta"},
+  WriteZip(archive, {{"data/map/a.bin", "alpha"},
+                     {"top.txt", "top", true},
+                     {"data\\map\\b.bin", "beta"},
                      {"deep/x/y/z/c.bin", TextBytes(5000, 1)}});
   ASSERT_EQ(Extract(archive, dest), kExtractOk);
   EXPECT_EQ(ReadFile(dest + "data/map/a.bin"), "alpha");
   EXPECT_EQ(ReadFile(dest + "data/map/b.bin"), "beta");
   EXPECT_EQ(ReadFile(dest + "top.txt"), "top");
   EXPECT_EQ(ReadFile(dest + "deep/x/y/z/c.bin"), TextBytes(5000, 1));
-  EXPECT_EQ(Tree(dest), (std::set<std::string>{"data/", "data/map/", "data/map/a.bin", "data/map/b.bin", "deep/",
-                                               "deep/x/", "deep/x/y/", "deep/x/y/z/", "deep/x/y/z/c.bin", "top.txt"}));
+  EXPECT_EQ(Tree(dest),
+            (std::set<std::string>{"data/", "data/map/", "data/map/a.bin", "data/map/b.bin", "deep/",
+                                   "deep/x/", "deep/x/y/", "deep/x/y/z/", "deep/x/y/z/c.bin", "top.txt"}));
   EXPECT_TRUE(Exists(archive)) << "the archive is the caller's to delete";
 }
 
@@ -94,7 +97,9 @@ TEST_F(ExtractTest, ZeroSizeEntryTruncatesALongerFile) {
 TEST_F(ExtractTest, EntriesLargerThanTheBufferArriveWhole) {
   const std::string random = RandomBytes(3 * 1048576 + 12345, 7);
   const std::string text = TextBytes(5 * 1048576 + 1, 8);
-  WriteZip(archive, {{"random.bin", random}, {"text.bin", text}, {"stored.bin", random, true},
+  WriteZip(archive, {{"random.bin", random},
+                     {"text.bin", text},
+                     {"stored.bin", random, true},
                      {"exact.bin", RandomBytes(1048576, 9)}});
   ASSERT_EQ(Extract(archive, dest), kExtractOk);
   EXPECT_TRUE(ReadFile(dest + "random.bin") == random);
@@ -180,7 +185,8 @@ TEST_F(ExtractTest, CorruptEntryFailsAndEarlierFilesStay) {
 TEST_F(ExtractTest, DamagedCompressedDataFails) {
   WriteZip(archive, {{"big.bin", TextBytes(2 * 1048576, 5)}});
   std::string bytes = ReadFile(archive);
-  for (size_t i = bytes.size() / 3; i < bytes.size() / 3 + 64; ++i) bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
+  for (size_t i = bytes.size() / 3; i < bytes.size() / 3 + 64; ++i)
+    bytes[i] = static_cast<char>(bytes[i] ^ 0x5A);
   WriteFile(archive, bytes);
   EXPECT_EQ(Extract(archive, dest), kExtractEntryFailed);
 }
@@ -211,16 +217,17 @@ TEST_P(ZipSlipTest, RefusedAndNothingWritten) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Names, ZipSlipTest,
-                         ::testing::Values("../evil.txt", "a/../../evil.txt", "..\\evil.txt", "a\\..\\..\\evil.txt",
-                                           "a/..\\..\\evil.txt", "../", "..", "/tmp/zarn-slip-probe.txt",
-                                           "\\tmp\\zarn-slip-probe.txt", "sub/.."));
+                         ::testing::Values("../evil.txt", "a/../../evil.txt", "..\\evil.txt",
+                                           "a\\..\\..\\evil.txt", "a/..\\..\\evil.txt", "../", "..",
+                                           "/tmp/zarn-slip-probe.txt", "\\tmp\\zarn-slip-probe.txt",
+                                           "sub/.."));
 
 TEST(ContainedNameTest, Table) {
   const std::pair<const char*, bool> cases[] = {
-      {"a.txt", true},   {"a/b/c", true},      {"a\\b", true},   {"..a/b", true},  {"a..b", true},
-      {"./c.txt", true}, {"a/./b", true},      {"", true},       {"dir/", true},   {"...", true},
-      {"..", false},     {"../x", false},      {"x/..", false},  {"x/../y", false}, {"x\\..\\y", false},
-      {"/x", false},     {"\\x", false},       {"/", false},     {"x/..\\", false},
+      {"a.txt", true},   {"a/b/c", true}, {"a\\b", true},  {"..a/b", true},   {"a..b", true},
+      {"./c.txt", true}, {"a/./b", true}, {"", true},      {"dir/", true},    {"...", true},
+      {"..", false},     {"../x", false}, {"x/..", false}, {"x/../y", false}, {"x\\..\\y", false},
+      {"/x", false},     {"\\x", false},  {"/", false},    {"x/..\\", false},
   };
   for (const auto& [name, contained] : cases) EXPECT_EQ(IsContainedRelativeName(name), contained) << name;
 }
@@ -237,8 +244,10 @@ TEST(InfoZipArchiveTest, UnpacksWhatTheZipProgramWrote) {
   fs::create_directories(src + "/logs");
   const std::string deflated = dir.file("deflated.zip"), stored = dir.file("stored.zip");
   const std::string streamed = dir.file("streamed.zip");
-  ASSERT_EQ(std::system(("cd '" + src + "' && zip -q -r '" + deflated + "' . && zip -q -0 -r '" + stored + "' .").c_str()),
-            0);
+  ASSERT_EQ(
+      std::system(
+          ("cd '" + src + "' && zip -q -r '" + deflated + "' . && zip -q -0 -r '" + stored + "' .").c_str()),
+      0);
   // Data from a pipe: sizes only after the data (data descriptor).
   ASSERT_EQ(std::system(("printf 'piped data' | zip -q '" + streamed + "' -").c_str()), 0);
 

@@ -179,7 +179,10 @@ TEST(ExtractionQueueTest, StopWithoutAThreadAndDestructionAreHarmless) {
   EXPECT_FALSE(idle.IsStarted());
   EXPECT_FALSE(idle.ExtractNext()) << "not running: nothing to do";
   // Destroying a running queue stops and joins its thread.
-  { CExtractionQueue running; running.QueueExtraction("/nonexistent/a.zip", "/nonexistent/"); }
+  {
+    CExtractionQueue running;
+    running.QueueExtraction("/nonexistent/a.zip", "/nonexistent/");
+  }
 }
 
 TEST(ExtractionQueueTest, QueuingClearsTheResultOfTheLastArchive) {
@@ -234,14 +237,16 @@ TEST(ExtractionQueueTest, RealExtractionShowsItsEntryCounters) {
   queue.QueueExtraction(dir.file("many.zip"), dir.path() + "/out/");
   // 300 files with a 1 ms rest each: the counters are seen mid-way.
   int32_t seenTotal = 0, maxIndex = 0;
-  ASSERT_TRUE(WaitFor([&] {
-    const CExtractionQueue::Snapshot s = queue.Poll();
-    if (!s.queueEmpty && s.total > 0) {
-      seenTotal = s.total;
-      maxIndex = std::max(maxIndex, s.index);
-    }
-    return s.queueEmpty;
-  }, 20000ms));
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        const CExtractionQueue::Snapshot s = queue.Poll();
+        if (!s.queueEmpty && s.total > 0) {
+          seenTotal = s.total;
+          maxIndex = std::max(maxIndex, s.index);
+        }
+        return s.queueEmpty;
+      },
+      20000ms));
   EXPECT_EQ(seenTotal, 300);
   EXPECT_GT(maxIndex, 0);
   EXPECT_LT(maxIndex, 300);

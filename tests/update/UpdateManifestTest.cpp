@@ -16,7 +16,9 @@ using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
-std::string Manifest(const std::string& entries) { return "<?xml version=\"1.0\"?>\n<files>" + entries + "</files>\n"; }
+std::string Manifest(const std::string& entries) {
+  return "<?xml version=\"1.0\"?>\n<files>" + entries + "</files>\n";
+}
 
 // ---- LoadPackageList --------------------------------------------------------------------------
 
@@ -46,21 +48,26 @@ INSTANTIATE_TEST_SUITE_P(
         LoadCase{"missing", nullptr, {}}, LoadCase{"empty", "", {}},
         LoadCase{"malformed", "<files><file key=\"a.zip\" md5=\"1\"></files", {}},
         LoadCase{"not_xml", "PK\x03\x04 binary", {}}, LoadCase{"root_without_children", "<files/>", {}},
-        LoadCase{"two_entries", "<files><file key=\"b.zip\" md5=\"2\"/><file key=\"a.zip\" md5=\"1\"/></files>",
+        LoadCase{"two_entries",
+                 "<files><file key=\"b.zip\" md5=\"2\"/><file key=\"a.zip\" md5=\"1\"/></files>",
                  {{"a.zip", "1"}, {"b.zip", "2"}}},
         LoadCase{"declaration_and_comments_before_root",
-                 "<?xml version=\"1.0\" encoding=\"utf-8\"?><!-- published --><list><x key=\"a.zip\" md5=\"9\"/></list>",
+                 "<?xml version=\"1.0\" encoding=\"utf-8\"?><!-- published --><list><x key=\"a.zip\" "
+                 "md5=\"9\"/></list>",
                  {{"a.zip", "9"}}},
-        LoadCase{"later_duplicate_wins",
-                 "<r><f key=\"a.zip\" md5=\"old\"/><f key=\"b.zip\" md5=\"b\"/><f key=\"a.zip\" md5=\"new\"/></r>",
-                 {{"a.zip", "new"}, {"b.zip", "b"}}},
-        LoadCase{"entry_names_attributes_text_grandchildren_ignored",
-                 "<r><any key=\"a.zip\" md5=\"1\" size=\"5\">text<inner key=\"deep.zip\" md5=\"x\"/></any></r>",
-                 {{"a.zip", "1"}}},
+        LoadCase{
+            "later_duplicate_wins",
+            "<r><f key=\"a.zip\" md5=\"old\"/><f key=\"b.zip\" md5=\"b\"/><f key=\"a.zip\" md5=\"new\"/></r>",
+            {{"a.zip", "new"}, {"b.zip", "b"}}},
+        LoadCase{
+            "entry_names_attributes_text_grandchildren_ignored",
+            "<r><any key=\"a.zip\" md5=\"1\" size=\"5\">text<inner key=\"deep.zip\" md5=\"x\"/></any></r>",
+            {{"a.zip", "1"}}},
         LoadCase{"missing_key_skipped_missing_md5_empty",
                  "<r><f md5=\"1\"/><f key=\"\" md5=\"2\"/><f key=\"c.zip\"/><f key=\"d.zip\" md5=\"4\"/></r>",
                  {{"c.zip", ""}, {"d.zip", "4"}}},
-        LoadCase{"texts_kept_byte_for_byte", "<r><f key=\"A.zip\" md5=\" ABC \"/><f key=\"a.zip\" md5=\"abc\"/></r>",
+        LoadCase{"texts_kept_byte_for_byte",
+                 "<r><f key=\"A.zip\" md5=\" ABC \"/><f key=\"a.zip\" md5=\"abc\"/></r>",
                  {{"A.zip", " ABC "}, {"a.zip", "abc"}}}),
     [](const auto& info) { return std::string(info.param.label); });
 
@@ -77,8 +84,9 @@ TEST(LoadPackageListTest, OnlyTheFirstRootIsRead) {
 TEST(LoadPackageListTest, KeepsExistingEntriesAndOrdersByBytes) {
   TempDir dir;
   // "\xC3\xA9.zip" (é) sorts after "z.zip" in byte order; "B" before "a".
-  WriteFile(dir.file("m.xml"), "<r><f key=\"z.zip\" md5=\"1\"/><f key=\"\xC3\xA9.zip\" md5=\"2\"/>"
-                               "<f key=\"a.zip\" md5=\"3\"/><f key=\"B.zip\" md5=\"4\"/></r>");
+  WriteFile(dir.file("m.xml"),
+            "<r><f key=\"z.zip\" md5=\"1\"/><f key=\"\xC3\xA9.zip\" md5=\"2\"/>"
+            "<f key=\"a.zip\" md5=\"3\"/><f key=\"B.zip\" md5=\"4\"/></r>");
   PackageList list{{"keep.zip", "k"}};
   LoadPackageList(dir.file("m.xml"), list);
   std::vector<std::string> keys;
@@ -121,14 +129,23 @@ INSTANTIATE_TEST_SUITE_P(
                    {{"b.zip", "3"}, {"c.zip", "1"}}},
         ChooseCase{"case_sensitive", {{"a.zip", "abc"}}, {{"a.zip", "ABC"}}, {{"a.zip", "ABC"}}},
         ChooseCase{"key_case_sensitive", {{"a.zip", "1"}}, {{"A.zip", "1"}}, {{"A.zip", "1"}}},
-        ChooseCase{"installed_not_published_ignored", {{"old.zip", "1"}, {"a.zip", "1"}}, {{"a.zip", "1"}}, {}},
-        ChooseCase{"fresh_folder_takes_everything", {}, {{"a.zip", "1"}, {"b.zip", ""}}, {{"a.zip", "1"}, {"b.zip", ""}}},
+        ChooseCase{
+            "installed_not_published_ignored", {{"old.zip", "1"}, {"a.zip", "1"}}, {{"a.zip", "1"}}, {}},
+        ChooseCase{"fresh_folder_takes_everything",
+                   {},
+                   {{"a.zip", "1"}, {"b.zip", ""}},
+                   {{"a.zip", "1"}, {"b.zip", ""}}},
         ChooseCase{"nothing_published", {{"a.zip", "1"}}, {}, {}},
         ChooseCase{"trailing_blank_differs", {{"a.zip", "1"}}, {{"a.zip", "1 "}}, {{"a.zip", "1 "}}},
         ChooseCase{"keys_leaving_the_download_folder_never_chosen",
                    {},
-                   {{"../evil.zip", "1"}, {"/etc/evil.zip", "1"}, {"sub/../../x.zip", "1"}, {"..\\y.zip", "1"},
-                    {"\\z.zip", "1"}, {"sub/ok.zip", "1"}, {"..ok.zip", "1"}},
+                   {{"../evil.zip", "1"},
+                    {"/etc/evil.zip", "1"},
+                    {"sub/../../x.zip", "1"},
+                    {"..\\y.zip", "1"},
+                    {"\\z.zip", "1"},
+                    {"sub/ok.zip", "1"},
+                    {"..ok.zip", "1"}},
                    {{"..ok.zip", "1"}, {"sub/ok.zip", "1"}}}),
     [](const auto& info) { return std::string(info.param.label); });
 
@@ -238,9 +255,9 @@ TEST(CommitManifestTest, ReadersNeverFindTheManifestMissingOrPartial) {
 
 TEST(ServerIdNumberTest, ReadsLikeTheCRuntime) {
   const std::pair<const char*, int64_t> cases[] = {
-      {"12", 12},  {"0", 0},   {"", 0},          {"abc", 0},  {"  7x", 7},
-      {"+3", 3},   {"-5", -5}, {"\t 42 ", 42},   {"1e5", 1},  {"99999999999999999999999", INT64_MAX},
-      {"- 1", 0},  {"00", 0},  {"0012", 12},
+      {"12", 12}, {"0", 0},   {"", 0},        {"abc", 0}, {"  7x", 7},
+      {"+3", 3},  {"-5", -5}, {"\t 42 ", 42}, {"1e5", 1}, {"99999999999999999999999", INT64_MAX},
+      {"- 1", 0}, {"00", 0},  {"0012", 12},
   };
   for (const auto& [text, number] : cases) EXPECT_EQ(ServerIdNumber(text), number) << '"' << text << '"';
 }

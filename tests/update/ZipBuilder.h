@@ -22,7 +22,8 @@ inline void WriteZip(const std::string& path, const std::vector<ZipEntry>& entri
     zip_fileinfo info{};
     if (zipOpenNewFileInZip64(zip, e.name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr,
                               e.stored ? 0 : Z_DEFLATED, e.stored ? 0 : Z_DEFAULT_COMPRESSION, 0) != ZIP_OK ||
-        (!e.data.empty() && zipWriteInFileInZip(zip, e.data.data(), static_cast<unsigned>(e.data.size())) != ZIP_OK) ||
+        (!e.data.empty() &&
+         zipWriteInFileInZip(zip, e.data.data(), static_cast<unsigned>(e.data.size())) != ZIP_OK) ||
         zipCloseFileInZip(zip) != ZIP_OK) {
       zipClose(zip, nullptr);
       throw std::runtime_error("cannot write entry " + e.name);

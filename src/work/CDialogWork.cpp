@@ -18,6 +18,7 @@
 #include "platform/Process.h"
 #include "platform/Prompt.h"
 #include "platform/Settings.h"
+#include "register/CDialogRegisterPop.h"
 #include "skin/SkinImage.h"
 #include "update/SelfUpdate.h"
 #include "util/CodePage.h"
@@ -509,6 +510,11 @@ void CDialogWork::OnCommand(int id) {
     case IDC_PASSWORD:
       OpenUrl(PasswordAddress(loginInfo));
       break;
+    case IDC_REGISTER: {
+      CDialogRegisterPop pop(window());
+      pop.Exec();
+      break;
+    }
     default:
       break;
   }

@@ -21,3 +21,11 @@ cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZARN_BUILD_UI=OFF -
 ninja -C build/asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/asan --output-on-failure -j"$jobs" -L core --timeout 600
+
+# Further CI steps (fault injection, fuzzing, sanitizers, packaging), each its own script, in
+# the order of their names.
+for step in scripts/ci.d/*.sh; do
+  [ -e "$step" ] || continue
+  echo "== $(basename "$step" .sh)"
+  bash "$step"
+done

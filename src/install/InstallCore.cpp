@@ -177,6 +177,11 @@ InstallPaths InstallPathsFor(const std::string& installRoot, const std::string& 
   return p;
 }
 
+bool IsPackagedLauncher(const std::string& launcherPath) {
+  const std::string folder = DirName(launcherPath);
+  return !folder.empty() && PathExists(folder + "/" + kPackagedMarkerName);
+}
+
 bool InstallInto(const std::string& installRoot, const std::string& runningPath,
                  const std::string& commandTail) {
   DebugOutput("GameSetup-agent-" + commandTail);
@@ -208,7 +213,9 @@ bool InstallInto(const std::string& installRoot, const std::string& runningPath,
 
   // The setup path is one argument, whatever blanks it holds.
   StartDetached(paths.target, {runningPath});
-  if (!runsFromTarget) ::unlink(runningPath.c_str());
+  // A packaged launcher is shared by every user of the machine and owned by its package; only a
+  // downloaded setup file is the player's to remove.
+  if (!runsFromTarget && !IsPackagedLauncher(runningPath)) ::unlink(runningPath.c_str());
   ExitProcess(0);
   return true;
 }

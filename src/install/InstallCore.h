@@ -9,6 +9,12 @@
 namespace zarn {
 
 inline constexpr char kGameFolderName[] = "Kelmar";
+// A file of this name beside a launcher marks it as the copy a system package installed: an
+// installation made from it copies it into the game folder and leaves it in place.
+inline constexpr char kPackagedMarkerName[] = "zarn.packaged";
+
+// True when the folder of the launcher at this path holds kPackagedMarkerName.
+bool IsPackagedLauncher(const std::string& launcherPath);
 
 // A place the game folder could go: a folder path ending in "/" and the bytes free there for
 // this user.
@@ -51,10 +57,11 @@ InstallPaths InstallPathsFor(const std::string& installRoot, const std::string& 
 // Installs the running launcher into installRoot: copies it to the target (unless it already
 // runs from there), writes "HuaWeiCDN", "exe_del" and the agent key into ClientConfig.cfg
 // (keeping every other setting), starts the installed launcher with the running path as its
-// argument, deletes the running file (unless it is the installed launcher) and ends the
-// process. When the copy fails the player sees the target path in an error box ("安装失败") and
-// false is returned, the page stays. An empty root installs nothing and returns false. Returns
-// true only where the process end is observed instead of happening (tests).
+// argument, deletes the running file (unless it is the installed launcher or a packaged one,
+// IsPackagedLauncher) and ends the process. When the copy fails the player sees the target path
+// in an error box ("安装失败") and false is returned, the page stays. An empty root installs
+// nothing and returns false. Returns true only where the process end is observed instead of
+// happening (tests).
 bool InstallInto(const std::string& installRoot, const std::string& runningPath,
                  const std::string& commandTail);
 

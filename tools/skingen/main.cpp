@@ -9,6 +9,7 @@
 #include "Pictures.h"
 #include "Preview.h"
 #include "SkinStyle.h"
+#include "StyleFile.h"
 
 namespace {
 
@@ -86,11 +87,22 @@ int main(int argc, char** argv) {
   const QCommandLineOption preview(QStringLiteral("preview"),
                                    QStringLiteral("Also write previews of the pages into this folder."),
                                    QStringLiteral("folder"));
+  const QCommandLineOption styleFile(
+      QStringLiteral("style"),
+      QStringLiteral("Read options from a style file (lines of option = value); "
+                     "the command line wins over it."),
+      QStringLiteral("file"));
   const QCommandLineOption listLabels(QStringLiteral("list-labels"),
                                       QStringLiteral("Print the label keys and exit."));
   parser.addOptions({out, skinFiles, background, accent, text, barTotal, barFile, title, subtitle, label,
-                     font, titleFont, layout, preview, listLabels});
-  parser.process(app);
+                     font, titleFont, layout, preview, styleFile, listLabels});
+  QStringList arguments;
+  QString styleError;
+  if (!zarn::skingen::ExpandStyleFiles(app.arguments(), &arguments, &styleError)) {
+    Fail(styleError);
+    return 1;
+  }
+  parser.process(arguments);
 
   if (parser.isSet(listLabels)) {
     std::fputs(qPrintable(zarn::skingen::DescribeLabels()), stdout);

@@ -4,6 +4,8 @@
 //
 //   zarn-skincheck <res folder>            checks <res>/png/<id>.png and <res>/icon/128.png
 //   zarn-skincheck --skin-files <folder>   checks <folder>/ZOVIR-<n>.png
+//   zarn-skincheck --partial <folder>      checks a skin folder that replaces only some pictures:
+//                                          the files present, and that each button set is whole
 #include <QColor>
 #include <QDir>
 #include <QImage>
@@ -42,6 +44,12 @@ const Expected kPictures[] = {
 const int kButtonSets[][3] = {{7, 8, 9},    {10, 11, 12}, {13, 14, 15}, {16, 17, 18}, {19, 20, 21},
                               {22, 23, 24}, {25, 26, 27}, {29, 30, 31}, {32, 33, 34}, {35, 36, 37},
                               {53, 54, 55}, {56, 57, 58}, {60, 61, 62}, {63, 64, 65}};
+// Every picture number of each button, as the launcher loads them together: when one file of a
+// set is missing, the whole button comes from the built-in pictures.
+const std::vector<std::vector<int>> kWholeSets = {{19, 20, 21, 39}, {7, 8, 9},    {10, 11, 12}, {13, 14, 15},
+                                                  {35, 36, 37, 38}, {16, 17, 18}, {40, 41},     {22, 23, 24},
+                                                  {25, 26, 27},     {29, 30, 31}, {32, 33, 34}, {53, 54, 55},
+                                                  {56, 57, 58},     {63, 64, 65}, {51, 52},     {60, 61, 62}};
 const int kDisabled[][2] = {{35, 38}, {19, 39}};  // normal, disabled
 const int kChecks[][2] = {{40, 41}, {51, 52}};    // unticked, ticked
 
@@ -95,15 +103,19 @@ int CountAlpha(const QImage& image, const QRect& area, int low, int high) {
 
 int main(int argc, char** argv) {
   bool skinFiles = false;
+  bool partial = false;
   const char* folder = nullptr;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--skin-files") == 0)
+    if (std::strcmp(argv[i], "--skin-files") == 0) {
       skinFiles = true;
-    else
+    } else if (std::strcmp(argv[i], "--partial") == 0) {
+      skinFiles = partial = true;
+    } else {
       folder = argv[i];
+    }
   }
   if (!folder) {
-    std::fprintf(stderr, "usage: zarn-skincheck [--skin-files] <folder>\n");
+    std::fprintf(stderr, "usage: zarn-skincheck [--skin-files | --partial] <folder>\n");
     return 2;
   }
   const QDir root(QString::fromLocal8Bit(folder));
@@ -111,7 +123,13 @@ int main(int argc, char** argv) {
   for (const Expected& e : kPictures) {
     const QString path = skinFiles ? root.filePath(QStringLiteral("ZOVIR-%1.png").arg(e.number))
                                    : root.filePath(QStringLiteral("png/%1.png").arg(e.resourceId));
+    if (partial && !QFile::exists(path)) continue;  // the built-in picture stays
     QImage image(path);
+    if (image.isNull() && partial) {
+      Fail(Name(e.number) +
+           ": not a readable PNG (the launcher shows it as an empty picture): " + path.toStdString());
+      continue;
+    }
     if (image.isNull()) {
       Fail(Name(e.number) + ": missing or not a PNG: " + path.toStdString());
       continue;
@@ -135,6 +153,19 @@ int main(int argc, char** argv) {
       if (!images.count(n)) return false;
     return true;
   };
+  if (partial) {
+    for (const auto& set : kWholeSets) {
+      std::string present, missing;
+      for (int n : set) {
+        std::string& list =
+            QFile::exists(root.filePath(QStringLiteral("ZOVIR-%1.png").arg(n))) ? present : missing;
+        list += (list.empty() ? "" : ", ") + std::to_string(n);
+      }
+      if (!present.empty() && !missing.empty())
+        Fail("button with pictures " + present + ": " + missing +
+             " missing, so the launcher shows the built-in pictures for the whole button");
+    }
+  }
   for (const auto& set : kButtonSets) {
     if (!have({set[0], set[1], set[2]})) continue;
     if (Difference(images[set[0]], images[set[1]]) < 0.05) Fail(Name(set[1]) + ": pressed looks like normal");
@@ -173,6 +204,7 @@ int main(int argc, char** argv) {
     else if (icon.width() != 64 || icon.height() != 64 || !icon.hasAlphaChannel())
       Fail("icon/128.png: not a 64 x 64 picture with alpha");
   }
+  if (partial && images.empty()) Fail(std::string("no skin pictures in ") + folder);
   if (g_failures) {
     std::fprintf(stderr, "%d check(s) failed in %s\n", g_failures, folder);
     return 1;

@@ -1,13 +1,18 @@
 #include "DemoServer.h"
 
+#include <stdlib.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
+#include <thread>
 
+#include "DemoArchive.h"
 #include "app/Version.h"
 
 namespace zarn::demo {
@@ -115,12 +120,54 @@ DemoServer::DemoServer(std::string contentDir) {
   content_ = canonical.string();
   while (content_.size() > 1 && content_.back() == '/') content_.pop_back();
 
+  BuildArchives(content_, "");
+
   server_.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { HandleGet(req, res); });
   server_.Post("/View/UserRegInter",
                [this](const httplib::Request& req, httplib::Response& res) { HandleRegistration(req, res); });
   server_.set_logger([this](const httplib::Request& req, const httplib::Response& res) {
     if (log_) log_(req.remote_addr + " " + req.method + " " + req.target + " " + std::to_string(res.status));
   });
+}
+
+DemoServer::~DemoServer() {
+  server_.stop();
+  if (!cacheDir_.empty()) {
+    std::error_code ec;
+    fs::remove_all(cacheDir_, ec);
+  }
+}
+
+void DemoServer::BuildArchives(const std::string& folder, const std::string& relative) {
+  std::error_code ec;
+  std::vector<fs::directory_entry> entries;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(*it);
+  for (const fs::directory_entry& entry : entries) {
+    if (!setupError_.empty()) return;
+    if (entry.is_symlink(ec) || !entry.is_directory(ec)) continue;
+    const std::string name = entry.path().filename().string();
+    const std::string path = relative.empty() ? name : relative + "/" + name;
+    if (name.size() <= 4 || name.compare(name.size() - 4, 4, ".zip") != 0) {
+      BuildArchives(entry.path().string(), path);
+      continue;
+    }
+    if (cacheDir_.empty()) {
+      const char* tmp = std::getenv("TMPDIR");
+      std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/zarn-demo-XXXXXX";
+      if (!::mkdtemp(pattern.data())) {
+        setupError_ = "cannot make a folder for the archives in " + pattern;
+        return;
+      }
+      cacheDir_ = pattern;
+    }
+    const std::string archive = cacheDir_ + "/" + std::to_string(archives_.size()) + ".zip";
+    std::string error;
+    if (!WriteFolderArchive(entry.path().string(), archive, &error)) {
+      setupError_ = error;
+      return;
+    }
+    archives_[path] = archive;
+  }
 }
 
 int DemoServer::Bind(int port) {
@@ -151,6 +198,7 @@ std::string DemoServer::Resolve(const std::string& path, const std::string& quer
   if (!query.empty()) candidates.push_back(name + "@" + query);
   candidates.push_back(name);
   for (const std::string& candidate : candidates) {
+    if (const auto archive = archives_.find(candidate); archive != archives_.end()) return archive->second;
     if (!IsSafeRelative(candidate)) continue;
     for (const bool isTemplate : {false, true}) {
       const std::string file = content_ + "/" + candidate + (isTemplate ? ".in" : "");
@@ -191,15 +239,22 @@ void DemoServer::HandleGet(const httplib::Request& req, httplib::Response& res) 
     res.set_content("cannot read\n", "text/plain; charset=utf-8");
     return;
   }
+  const size_t rate = rate_;
+  // A slowed file goes out in tenths of a second's worth, so progress shows smoothly.
+  const size_t piece = rate == 0 ? kChunk : std::clamp<size_t>(rate / 10, 1, kChunk);
   res.set_content_provider(static_cast<size_t>(size), type,
-                           [in](size_t offset, size_t length, httplib::DataSink& sink) {
+                           [in, rate, piece](size_t offset, size_t length, httplib::DataSink& sink) {
                              char buffer[kChunk];
                              in->clear();
                              in->seekg(static_cast<std::streamoff>(offset));
-                             in->read(buffer, static_cast<std::streamsize>(std::min(length, kChunk)));
+                             in->read(buffer, static_cast<std::streamsize>(std::min(length, piece)));
                              const std::streamsize got = in->gcount();
                              if (got <= 0) return false;
-                             return sink.write(buffer, static_cast<size_t>(got));
+                             if (!sink.write(buffer, static_cast<size_t>(got))) return false;
+                             if (rate > 0)
+                               std::this_thread::sleep_for(std::chrono::microseconds(
+                                   static_cast<int64_t>(got) * 1000000 / static_cast<int64_t>(rate)));
+                             return true;
                            });
 }
 

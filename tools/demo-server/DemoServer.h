@@ -7,13 +7,18 @@
 //    the launcher build's version, so manifests can point back at the server and announce the
 //    version the launcher runs;
 //  - a request with a query string is first looked up as "<path>@<query>" (then as "<path>"), so
-//    "/Interface/ClientLogonJson?id=1033" is the file "Interface/ClientLogonJson@id=1033".
+//    "/Interface/ClientLogonJson?id=1033" is the file "Interface/ClientLogonJson@id=1033";
+//  - a folder whose name ends in ".zip" is served as a zip archive of what it holds, made when
+//    the server starts (DemoArchive.h): "public/zip/base.zip/" gives "/public/zip/base.zip".
+//    That is how the update packages and the servers' data archives are kept as plain files.
 // The registration endpoint (POST "/View/UserRegInter") answers in JSON.
 #pragma once
 
 #include <httplib.h>
 
+#include <atomic>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <string>
@@ -22,7 +27,19 @@ namespace zarn::demo {
 
 class DemoServer {
  public:
+  // Makes the archives of the content folder's ".zip" folders; setupError() tells when that
+  // failed.
   explicit DemoServer(std::string contentDir);
+  ~DemoServer();
+  DemoServer(const DemoServer&) = delete;
+  DemoServer& operator=(const DemoServer&) = delete;
+
+  const std::string& setupError() const { return setupError_; }
+  // The archives made at start: request path (without the leading "/") → archive file.
+  const std::map<std::string, std::string>& archives() const { return archives_; }
+  // Sends files (not templates) at no more than this many bytes a second, so that a player
+  // can watch the launcher's progress bars; 0 (the default) sends at full speed.
+  void SetRate(size_t bytesPerSecond) { rate_ = bytesPerSecond; }
 
   // Binds to 127.0.0.1 on the port (0: any free one). The bound port, or -1.
   int Bind(int port);
@@ -42,10 +59,15 @@ class DemoServer {
   std::string ExpandTemplate(std::string text) const;
 
  private:
+  void BuildArchives(const std::string& folder, const std::string& relative);
   void HandleGet(const httplib::Request& req, httplib::Response& res);
   void HandleRegistration(const httplib::Request& req, httplib::Response& res);
 
-  std::string content_;  // canonical, no trailing "/"
+  std::string content_;   // canonical, no trailing "/"
+  std::string cacheDir_;  // where the archives are made; removed with the server
+  std::string setupError_;
+  std::map<std::string, std::string> archives_;
+  std::atomic<size_t> rate_{0};
   int port_ = -1;
   httplib::Server server_;
   std::function<void(const std::string&)> log_;

@@ -1,7 +1,8 @@
-// zarn-demo-server --port <port> --content <folder>
-// Serves the demo content folder on 127.0.0.1 for the launcher; port 0 takes a free one. The
-// first line on standard output names the address; then one line per request. SIGTERM or
-// SIGINT stops it cleanly.
+// zarn-demo-server --port <port> --content <folder> [--rate <KiB/s>]
+// Serves the demo content folder on 127.0.0.1 for the launcher; port 0 takes a free one. With
+// --rate files go out no faster than that, so the launcher's bars can be watched. The first
+// line on standard output names the address; then one line per request. SIGTERM or SIGINT
+// stops it cleanly.
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -26,27 +27,30 @@ void PrintLine(const std::string& line) {
 }
 
 int Usage(const char* program) {
-  std::fprintf(stderr, "usage: %s --port <0-65535> --content <folder>\n", program);
+  std::fprintf(stderr, "usage: %s --port <0-65535> --content <folder> [--rate <KiB/s>]\n", program);
   return 2;
 }
 
-bool ParsePort(const char* text, int* port) {
+bool ParseNumber(const char* text, long max, long* number) {
   char* end = nullptr;
   const long value = std::strtol(text, &end, 10);
-  if (!*text || *end || value < 0 || value > 65535) return false;
-  *port = static_cast<int>(value);
+  if (!*text || *end || value < 0 || value > max) return false;
+  *number = value;
   return true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int port = -1;
+  long port = -1;
+  long rateKiB = 0;
   std::string content;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--port" && i + 1 < argc) {
-      if (!ParsePort(argv[++i], &port)) return Usage(argv[0]);
+      if (!ParseNumber(argv[++i], 65535, &port)) return Usage(argv[0]);
+    } else if (arg == "--rate" && i + 1 < argc) {
+      if (!ParseNumber(argv[++i], 1024 * 1024, &rateKiB)) return Usage(argv[0]);
     } else if (arg == "--content" && i + 1 < argc) {
       content = argv[++i];
     } else {
@@ -69,9 +73,14 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   zarn::demo::DemoServer server(content);
+  if (!server.setupError().empty()) {
+    std::fprintf(stderr, "%s\n", server.setupError().c_str());
+    return 1;
+  }
   server.SetRequestLog(PrintLine);
-  if (server.Bind(port) < 0) {
-    std::fprintf(stderr, "cannot listen on 127.0.0.1:%d\n", port);
+  server.SetRate(static_cast<size_t>(rateKiB) * 1024);
+  if (server.Bind(static_cast<int>(port)) < 0) {
+    std::fprintf(stderr, "cannot listen on 127.0.0.1:%ld\n", port);
     return 1;
   }
   PrintLine("zarn-demo-server listening on " + server.BaseUrl() + "/ (content: " + content + ")");

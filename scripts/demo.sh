@@ -1,62 +1,72 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the launcher and runs it on its demo game folder, against the
-# demo content service on 127.0.0.1. Without a display it runs everything under Xvfb, saves
-# screenshots and prints where they are.
+# demo content service on 127.0.0.1: select a server, press start, watch both bars; the demo
+# game client starts and records its command line in the game folder's game-client.log.
+# Without a display it runs everything under Xvfb and drives the road itself (scripts/demo-drive.sh),
+# saves screenshots into build/demo-run/ and prints the game client's command line; the exit
+# status tells whether the game client got the command line of the server chosen.
+# ZARN_BUILD_DIR chooses the build folder (default build/main).
 set -euo pipefail
+set -m  # background jobs in their own process groups, so each is ended with its children
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 
 bash scripts/install-deps.sh
-bash scripts/build.sh
+build=${ZARN_BUILD_DIR:-$top/build/main}
+cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+ninja -C "$build" -j"$(nproc)" zarn zarn-demo-server zarn-demo-game
 
-build=$top/build/main
 demo=$top/build/demo-run
 game=$demo/Kelmar
 rm -rf "$demo"
 mkdir -p "$game"
 cp "$build/src/zarn" "$game/zarn"
+cp "$build/tools/demo-game/RuzaDivuzo226.exe" "$game/RuzaDivuzo226.exe"
 printf '[GameSetup]\r\nHuaWeiCDN=1\r\n[agent]\r\n1033=demo\r\n' > "$game/ClientConfig.cfg"
-if [ -x "$build/tools/demo-game/RuzaDivuzo226.exe" ]; then
-  cp "$build/tools/demo-game/RuzaDivuzo226.exe" "$game/RuzaDivuzo226.exe"
-fi
 
 pids=()
 cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}"; do kill -- "-$p" 2>/dev/null || true; done
   wait 2>/dev/null || true
 }
 trap cleanup EXIT
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
-server=$build/tools/demo-server/zarn-demo-server
-if [ -x "$server" ]; then
-  port=$(free_port)
-  "$server" --port "$port" --content "$top/tools/demo-server/content" > "$demo/demo-server.log" 2>&1 &
-  pids+=($!)
-  for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.1; done
-  export ZARN_CDN_BASE_URL="http://127.0.0.1:$port/"
-  export ZARN_STORAGE_BASE_URL="http://127.0.0.1:$port/"
-  export ZARN_ACCOUNT_URL="http://127.0.0.1:$port"
-  export ZARN_WEB_URL="http://127.0.0.1:$port"
-  echo "demo content service on http://127.0.0.1:$port/ (log: $demo/demo-server.log)"
-fi
+# The packages are small; sent at 2 KiB/s the update lasts a few seconds, long enough to watch.
+port=$(free_port)
+"$build/tools/demo-server/zarn-demo-server" --port "$port" --content "$top/tools/demo-server/content" \
+  --rate 2 > "$demo/demo-server.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.1; done
+export ZARN_CDN_BASE_URL="http://127.0.0.1:$port/"
+export ZARN_STORAGE_BASE_URL="http://127.0.0.1:$port/"
+export ZARN_ACCOUNT_URL="http://127.0.0.1:$port"
+export ZARN_WEB_URL="http://127.0.0.1:$port"
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
+echo "demo content service on http://127.0.0.1:$port/ (log: $demo/demo-server.log)"
 
 cd "$game"
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then
-  ./zarn
+  ./zarn || true
+  if [ -e "$game/game-client.log" ]; then
+    echo "game client command line: $(sed -n 's/^args=//p' "$game/game-client.log" | tail -n 1)"
+  fi
   exit 0
 fi
 
 # No display: a virtual one, and the road driven as a player would.
-display=:$(( (RANDOM % 400) + 100 ))
-Xvfb "$display" -screen 0 1920x1080x24 -nolisten tcp > "$demo/xvfb.log" 2>&1 &
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3> "$demo/display" > "$demo/xvfb.log" 2>&1 &
 pids+=($!)
-export DISPLAY=$display
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+for _ in $(seq 100); do [ -s "$demo/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(head -n 1 "$demo/display")
 
 ./zarn > "$demo/launcher.log" 2>&1 &
 launcher=$!
 pids+=($launcher)
-for _ in $(seq 100); do xdotool search --name 'Kelmar' >/dev/null 2>&1 && break; sleep 0.1; done
-bash "$top/scripts/demo-drive.sh" "$demo" "$launcher"
+status=0
+bash "$top/scripts/demo-drive.sh" "$demo" "$launcher" || status=$?
+if [ "$status" -ne 0 ]; then
+  echo "demo road failed; logs in $demo" >&2
+fi
+exit "$status"

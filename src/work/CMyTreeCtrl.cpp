@@ -20,6 +20,9 @@ CMyTreeCtrl::CMyTreeCtrl(QWidget* parent) : QTreeWidget(parent) {
   p.setColor(QPalette::Base, Qt::black);
   p.setColor(QPalette::Window, Qt::black);
   p.setColor(QPalette::Text, Qt::black);
+  // The expand buttons are drawn in this colour: grey, as the system draws a tree's buttons and
+  // lines, so that a closed zone still shows that it holds servers.
+  p.setColor(QPalette::WindowText, QColor(160, 160, 160));
   setPalette(p);
   setAutoFillBackground(true);
 }

@@ -1,0 +1,280 @@
+#include "Publish.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+
+#include "Archive.h"
+#include "Check.h"
+#include "Layout.h"
+#include "Progress.h"
+#include "update/UpdateManifest.h"
+
+namespace fs = std::filesystem;
+
+namespace zarn::publish {
+namespace {
+
+constexpr char kStagingPrefix[] = ".zarn-publish-";
+constexpr char kLockName[] = ".zarn-publish.lock";
+
+uint64_t TotalBytes(const std::vector<SourceFile>& files) {
+  uint64_t total = 0;
+  for (const SourceFile& f : files) total += f.size;
+  return total;
+}
+
+// The previous archive may be taken over when its entries are exactly the files, with their sizes.
+bool ArchiveHolds(const std::string& archive, const std::vector<SourceFile>& files) {
+  std::vector<ArchiveEntry> entries;
+  if (!ListArchive(archive, &entries) || entries.size() != files.size()) return false;
+  for (size_t i = 0; i < files.size(); ++i)
+    if (entries[i].name != files[i].name || entries[i].size != files[i].size) return false;
+  return true;
+}
+
+// A hard link where the file system has them (the old tree keeps its file until the swap);
+// otherwise a copy.
+bool TakeOver(const std::string& from, const std::string& to) {
+  if (::link(from.c_str(), to.c_str()) == 0) return true;
+  std::error_code ec;
+  fs::copy_file(from, to, ec);
+  return !ec && SyncPath(to);
+}
+
+bool IsInside(const fs::path& inner, const fs::path& outer) {
+  auto i = inner.begin();
+  for (auto o = outer.begin(); o != outer.end(); ++o, ++i)
+    if (i == inner.end() || *i != *o) return false;
+  return true;
+}
+
+std::string XmlEscape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
+// Puts staged in place of target in one step. Afterwards staged holds the old folder (or
+// nothing when there was none). False leaves both as they were.
+bool Swap(const std::string& staged, const std::string& target, std::string* error) {
+  std::error_code ec;
+  if (!fs::exists(target, ec)) {
+    if (std::rename(staged.c_str(), target.c_str()) == 0) return true;
+    *error = target + ": " + std::strerror(errno);
+    return false;
+  }
+  if (::renameat2(AT_FDCWD, staged.c_str(), AT_FDCWD, target.c_str(), RENAME_EXCHANGE) == 0) return true;
+  if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) {
+    *error = target + ": " + std::strerror(errno);
+    return false;
+  }
+  // A file system without an exchanging rename: the old folder moves aside for a moment.
+  const std::string aside = staged + ".old";
+  if (std::rename(target.c_str(), aside.c_str()) != 0) {
+    *error = target + ": " + std::strerror(errno);
+    return false;
+  }
+  if (std::rename(staged.c_str(), target.c_str()) != 0) {
+    *error = target + ": " + std::strerror(errno);
+    std::rename(aside.c_str(), target.c_str());
+    return false;
+  }
+  // The old folder goes where an exchange would have put it, to be removed with the rest.
+  std::rename(aside.c_str(), staged.c_str());
+  return true;
+}
+
+class LockFile {
+ public:
+  explicit LockFile(const std::string& path) : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+    locked_ = fd_ >= 0 && ::flock(fd_, LOCK_EX | LOCK_NB) == 0;
+  }
+  ~LockFile() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool locked() const { return locked_; }
+
+ private:
+  int fd_;
+  bool locked_ = false;
+};
+
+struct Staged {
+  std::string path;
+  ~Staged() {
+    std::error_code ec;
+    if (!path.empty()) fs::remove_all(path, ec);
+  }
+};
+
+}  // namespace
+
+bool Publish(const PublishOptions& options, PublishReport* report, std::vector<std::string>* errors) {
+  std::error_code ec;
+  Layout layout;
+  if (!ReadLayout(options.layoutPath, &layout, errors)) return false;
+
+  fs::create_directories(options.outRoot, ec);
+  if (!fs::is_directory(options.outRoot, ec)) {
+    errors->push_back(options.outRoot + ": cannot be created");
+    return false;
+  }
+  const fs::path game = fs::weakly_canonical(options.gameFolder, ec);
+  const fs::path out = fs::weakly_canonical(options.outRoot, ec);
+  if (IsInside(out, game) || IsInside(game, out)) {
+    errors->push_back("the game folder and the content root must not lie inside one another");
+    return false;
+  }
+  const std::string root = out.string();
+  LockFile lock(root + "/" + kLockName);
+  if (!lock.locked()) {
+    errors->push_back(root + ": another zarn-publish is writing this tree");
+    return false;
+  }
+  // Leftovers of a run that was killed half-way; the lock says none is running.
+  for (const auto& entry : fs::directory_iterator(root, ec))
+    if (entry.path().filename().string().rfind(kStagingPrefix, 0) == 0) fs::remove_all(entry.path(), ec);
+
+  Assignment assignment;
+  if (!AssignFiles(options.gameFolder, layout, &assignment, errors)) return false;
+  report->excluded = assignment.excluded;
+
+  PackageList previous;
+  LoadPackageList(root + "/public/update.xml", previous);
+
+  Staged staged;
+  std::string pattern = root + "/" + kStagingPrefix + "XXXXXX";
+  if (!::mkdtemp(pattern.data())) {
+    errors->push_back(root + ": cannot create a working folder: " + std::strerror(errno));
+    return false;
+  }
+  staged.path = pattern;
+  const std::string stagedPublic = staged.path + "/public";
+  const std::string stagedData = staged.path + "/ClientData";
+  std::error_code zipEc, dataEc;
+  fs::create_directories(stagedPublic + "/zip", zipEc);
+  fs::create_directories(stagedData, dataEc);
+  if (zipEc || dataEc) {
+    errors->push_back(staged.path + ": " + (zipEc ? zipEc : dataEc).message());
+    return false;
+  }
+
+  Progress progress(stderr, options.progress, options.progressInPlace);
+  // Hashes the files, then takes the previous archive over or packs a new one.
+  auto produce = [&](const std::string& label, const std::vector<SourceFile>& files,
+                     const std::string& oldVersion, const std::string& oldArchive,
+                     const std::string& newArchive, PublishedItem* item) {
+    item->files = files.size();
+    item->bytes = TotalBytes(files);
+    std::string error;
+    progress.Begin("reading " + label, item->bytes, files.size());
+    if (!ContentVersion(files, &item->version, &error,
+                        [&](uint64_t b, size_t f) { progress.Update(b, f); })) {
+      progress.End();
+      errors->push_back(error);
+      return false;
+    }
+    progress.End();
+    if (!oldVersion.empty() && oldVersion == item->version && ArchiveHolds(oldArchive, files) &&
+        TakeOver(oldArchive, newArchive)) {
+      item->state = PublishedItem::kUnchanged;
+      return true;
+    }
+    item->state = oldVersion.empty() ? PublishedItem::kNew : PublishedItem::kChanged;
+    progress.Begin("packing " + label, item->bytes, files.size());
+    const bool ok = WriteArchive(newArchive, files, item->version, &error,
+                                 [&](uint64_t b, size_t f) { progress.Update(b, f); });
+    progress.End();
+    if (!ok) errors->push_back(error);
+    return ok;
+  };
+
+  std::string manifest = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<update>\n";
+  for (const PackagePlan& package : assignment.packages) {
+    PublishedItem item;
+    item.name = package.key;
+    const auto old = previous.find(package.key);
+    if (!produce(package.key, package.files, old == previous.end() ? "" : old->second,
+                 root + "/public/zip/" + package.key, stagedPublic + "/zip/" + package.key, &item))
+      return false;
+    manifest += "  <file key=\"" + XmlEscape(package.key) + "\" md5=\"" + XmlEscape(item.version) + "\"/>\n";
+    report->items.push_back(item);
+  }
+  manifest += "</update>\n";
+  if (!WriteFileDurably(stagedPublic + "/update.xml", manifest)) {
+    errors->push_back(stagedPublic + "/update.xml: cannot be written");
+    return false;
+  }
+
+  for (const ServerPlan& server : assignment.servers) {
+    PublishedItem item;
+    item.server = true;
+    item.name = server.id;
+    std::string oldVersion;
+    if (!ReadFirstLine(root + "/ClientData/" + server.id + ".md5", oldVersion)) oldVersion.clear();
+    if (!produce("server " + server.id, server.files, oldVersion, root + "/ClientData/" + server.id + ".zip",
+                 stagedData + "/" + server.id + ".zip", &item))
+      return false;
+    if (!WriteFileDurably(stagedData + "/" + server.id + ".md5", item.version + "\n")) {
+      errors->push_back(stagedData + "/" + server.id + ".md5: cannot be written");
+      return false;
+    }
+    report->items.push_back(item);
+  }
+  for (const std::string& folder : {stagedPublic + "/zip", stagedPublic, stagedData, staged.path})
+    SyncPath(folder);
+
+  // What goes out must be what the launcher accepts.
+  Problems problems;
+  const std::set<std::string> ids = CheckContentTree(staged.path, TreeCheckOptions{false}, problems);
+  if (ids.size() != assignment.servers.size())
+    problems.Add(stagedData, 1, "holds other server data than the layout names");
+  if (!problems.empty()) {
+    for (const Problem& p : problems.list())
+      errors->push_back(p.file + ":" + std::to_string(p.line) + ": " + p.text);
+    return false;
+  }
+
+  std::string error;
+  if (!Swap(stagedData, root + "/ClientData", &error)) {
+    errors->push_back("cannot put the new server data in place: " + error);
+    return false;
+  }
+  if (!Swap(stagedPublic, root + "/public", &error)) {
+    errors->push_back("cannot put the new packages in place: " + error);
+    std::string undo;
+    if (fs::exists(stagedData, ec))
+      Swap(stagedData, root + "/ClientData", &undo);
+    else
+      fs::rename(root + "/ClientData", stagedData, ec);
+    return false;
+  }
+  SyncPath(root);
+  return true;
+}
+
+}  // namespace zarn::publish

@@ -12,7 +12,7 @@ packages=(
   clang clang-format libclang-rt-14-dev
   fonts-wqy-zenhei
   xvfb xauth xdotool imagemagick x11-utils
-  zip unzip curl python3 procps ca-certificates fonts-dejavu-core
+  zip unzip curl python3 procps ca-certificates fonts-dejavu-core dpkg-dev
 )
 
 missing=()

@@ -6,7 +6,9 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QTimer>
 
+#include "app/TimingTrace.h"
 #include "install/CDialogIntall.h"
 #include "platform/Process.h"
 #include "skin/CSkinPage.h"
@@ -66,6 +68,12 @@ bool CVantorDlg::OnInitDialog() {
 }
 
 void CVantorDlg::paintEvent(QPaintEvent*) {
+  static bool firstFrame = true;
+  if (firstFrame && TimingTraceEnabled()) {
+    // Marked once the event loop runs again: the frame and its page have then been flushed.
+    QTimer::singleShot(0, [] { TraceTiming("first-frame"); });
+  }
+  firstFrame = false;
   if (!m_pBackground || m_pBackground->isNull()) return;
   QPainter painter(this);
   painter.setCompositionMode(QPainter::CompositionMode_Source);

@@ -14,6 +14,7 @@
 
 #include "app/CVantorApp.h"
 #include "app/DesktopShortcut.h"
+#include "app/TimingTrace.h"
 #include "net/GenericHTTPClient.h"
 #include "platform/Process.h"
 #include "platform/Prompt.h"
@@ -384,6 +385,7 @@ void CDialogWork::HandleDownloadFinish(int taskCode, const std::string& url, con
       if (step.navigateTo) m_browser.Navigate(*step.navigateTo);
       FillServerTree();
       if (step.enableStart) m_startButton->setEnabled(true);
+      TraceTiming("server-tree");
       break;
     }
     case STAGE_MANIFEST:

@@ -16,7 +16,11 @@
 namespace zarn {
 namespace {
 
-constexpr size_t kBufferSize = 1048576;
+// Unpacked data goes through one piece of this size: inflate writes it, the checksum reads it
+// and write() copies it into the page cache. A piece that stays in the core's cache makes those
+// three passes cheap; a 1 MiB piece falls out of it and the copy into the page cache then ran at
+// memory speed (about 40 % of the unpacking time of a large package).
+constexpr size_t kBufferSize = 65536;
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
 

@@ -37,7 +37,7 @@ bool IsContainedRelativeName(std::string_view name);
 // entries create nothing; an existing file is overwritten (a zero-size entry truncates it).
 // Returns one of the results above; files written before a failure stay. An archive with an
 // entry that would land outside destFolder is refused as a whole (−2) before anything is
-// written. The archive itself is left in place. Data is streamed through one 1 MiB buffer.
+// written. The archive itself is left in place. Data is streamed through one 64 KiB buffer.
 int ExtractArchive(const std::string& archivePath, const std::string& destFolder,
                    const ExtractOptions& options);
 int ExtractArchive(const std::string& archivePath, const std::string& destFolder);

@@ -82,7 +82,7 @@ void ExpectArchiveOfFolder(Running& demo, const std::string& target, const std::
   EXPECT_EQ(ZipNames(dir.file("a.zip")), demo::ArchiveEntryNames(source));
 }
 
-TEST(DemoContent, ServesAWholeUpdate) {
+TEST(DemoUpdateContent, ServesAWholeUpdate) {
   test::CodeSetGuard utf8("UTF-8");
   const std::string content = ZARN_DEMO_CONTENT;
   Running demo(content);
@@ -132,7 +132,7 @@ TEST(DemoContent, ServesAWholeUpdate) {
   EXPECT_GE(withData, 2u);
 }
 
-TEST(DemoContent, ArchivesAreTheSameEveryTimeAndHoldOnlyTheirFolder) {
+TEST(DemoUpdateContent, ArchivesAreTheSameEveryTimeAndHoldOnlyTheirFolder) {
   TempDir top;
   WriteFile(top.file("secret.txt"), "outside");
   WriteFile(top.file("content/pkg.zip/b/x.txt"), "x");
@@ -160,7 +160,7 @@ TEST(DemoContent, ArchivesAreTheSameEveryTimeAndHoldOnlyTheirFolder) {
   EXPECT_TRUE(ReadFile(two.archives().at("pkg.zip")) == first);
 }
 
-TEST(DemoContent, ARateLimitSlowsFilesDown) {
+TEST(DemoUpdateContent, ARateLimitSlowsFilesDown) {
   TempDir top;
   WriteFile(top.file("content/big.bin"), std::string(12 * 1024, 'k'));
   Running demo(top.file("content"));

@@ -320,13 +320,13 @@ TEST_F(RoadTest, FromTheStartTimerToTheRunningGame) {
   EXPECT_EQ(page.browser().lastUrl(), mainPage());
   EXPECT_EQ(page.loginInfo.landerId, 7);
 
-  // The player's settings, then start, pressed twice.
+  // The player's settings, then start; pressed again and Enter while the update runs.
   page.resolutionCombo()->setCurrentIndex(0);
   page.qualityCombo()->setCurrentIndex(1);
   if (page.windowedCheck()->GetCheck()) QTest::mouseClick(page.windowedCheck(), Qt::LeftButton);
   PressStart(page, "longcheng");
   QTest::mouseClick(page.startButton(), Qt::LeftButton);
-  page.OnStart();
+  QTest::keyClick(&page, Qt::Key_Return);
   ASSERT_TRUE(QTest::qWaitFor([&] { return !exits.empty(); }, kRoadLimitMs)) << "stage " << page.stage();
   EXPECT_EQ(exits, std::vector<int>{0});
   EXPECT_TRUE(prompts.empty()) << prompts[0].text;

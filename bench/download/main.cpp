@@ -289,6 +289,10 @@ int main(int argc, char** argv) {
                   bestOurs / bestTheirs);
       std::printf("median: CFileDown %.1f MiB/s, curl %.1f MiB/s, ratio %.3f\n", medOurs, medTheirs,
                   medOurs / medTheirs);
+      std::printf(
+          "ROW\tdownload 512 MiB, local server: CFileDown vs curl (median)\t%.0f MiB/s\t%.0f MiB/s\t%.2f "
+          "x\t>= 0.95 x\t%s\n",
+          medOurs, medTheirs, medOurs / medTheirs, medOurs >= 0.95 * medTheirs ? "pass" : "miss");
     }
     const Result m64 = Worker(self, server.url("64.bin"), dir + "/out-64", small);
     const Result m512 = Worker(self, server.url("512.bin"), dir + "/out-512", big);
@@ -296,6 +300,10 @@ int main(int argc, char** argv) {
     std::printf(
         "worker peak resident memory: 64 MiB file %ld KiB, 512 MiB file %ld KiB, difference %ld KiB\n",
         m64.peakKiB, m512.peakKiB, m512.peakKiB - m64.peakKiB);
+    std::printf(
+        "ROW\tdownload peak RSS, 64 MiB vs 512 MiB file\t%ld / %ld KiB\t-\t%+ld KiB\tsame (+-1 MiB)\t%s\n",
+        m64.peakKiB, m512.peakKiB, m512.peakKiB - m64.peakKiB,
+        m64.ok && m512.ok && std::labs(m512.peakKiB - m64.peakKiB) <= 1024 ? "pass" : "miss");
   }
   ::unlink((dir + "/512.bin").c_str());
   ::unlink((dir + "/64.bin").c_str());

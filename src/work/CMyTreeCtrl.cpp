@@ -15,7 +15,9 @@ CMyTreeCtrl::CMyTreeCtrl(QWidget* parent) : QTreeWidget(parent) {
   setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
   setFrameShape(QFrame::NoFrame);
   setSelectionMode(QAbstractItemView::SingleSelection);
-  setExpandsOnDoubleClick(false);
+  // A double click opens or closes a zone, as the system tree does after the page's own
+  // double-click handling.
+  setExpandsOnDoubleClick(true);
   QPalette p = palette();
   p.setColor(QPalette::Base, Qt::black);
   p.setColor(QPalette::Window, Qt::black);

@@ -140,6 +140,14 @@ class ContentService {
   std::map<std::string, int> failures_;
 };
 
+// A double click as the window system delivers it: a click, then a second press that arrives
+// as a double click, and its release.
+void DoubleClick(QWidget* widget, QPoint at) {
+  QTest::mouseClick(widget, Qt::LeftButton, Qt::NoModifier, at);
+  QTest::mouseDClick(widget, Qt::LeftButton, Qt::NoModifier, at);
+  QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, at);
+}
+
 constexpr char kLoginPath[] = "/Interface/ClientLogonJson";
 constexpr char kUpdatePath[] = "/public/update.xml";
 
@@ -296,6 +304,11 @@ TEST_F(WorkPageTest, BuiltInLayoutPlacesEveryControl) {
   for (int y = row.top(); y <= row.bottom(); ++y)
     for (int x = 0; x < row.left(); ++x) lit += qGray(tree.pixel(x, y)) > 80;
   EXPECT_GT(lit, 4) << "no expand button beside " << closedZone->text(0).toStdString();
+  // A double click on a zone opens it and starts nothing.
+  DoubleClick(page->serverTree()->viewport(), row.center());
+  EXPECT_TRUE(closedZone->isExpanded());
+  EXPECT_EQ(page->selectedServer, nullptr);
+  EXPECT_EQ(page->stage(), CDialogWork::STAGE_SERVER_LIST);
   EXPECT_TRUE(QTest::qWaitFor([&] { return pageLoaded; }, 20000)) << "the start page did not load";
   EXPECT_EQ(service.count("/news.html"), 1);
   EXPECT_TRUE(prompts.empty());
@@ -320,7 +333,7 @@ TEST_F(WorkPageTest, StartIsRefusedWhileTheButtonIsDisabledAndEscapeKeepsThePage
   page->setFocus();
   QTest::keyClick(page, Qt::Key_Return);
   QTest::keyClick(page->serverTree(), Qt::Key_Enter);
-  QTest::mouseDClick(page->serverTree()->viewport(), Qt::LeftButton, Qt::NoModifier, onServer);
+  DoubleClick(page->serverTree()->viewport(), onServer);
   QTest::qWait(200);
   EXPECT_EQ(page->selectedServer, nullptr);
   EXPECT_EQ(page->stage(), CDialogWork::STAGE_SERVER_LIST);
@@ -338,7 +351,7 @@ TEST_F(WorkPageTest, StartIsRefusedWhileTheButtonIsDisabledAndEscapeKeepsThePage
   // Enabled again, the same double click starts the update for that server; its first download
   // fails and Cancel in the retry prompt ends the launcher.
   page->startButton()->setEnabled(true);
-  QTest::mouseDClick(page->serverTree()->viewport(), Qt::LeftButton, Qt::NoModifier, onServer);
+  DoubleClick(page->serverTree()->viewport(), onServer);
   ASSERT_NE(page->selectedServer, nullptr);
   EXPECT_EQ(page->selectedServer->name, "longcheng");
   EXPECT_EQ(page->stage(), CDialogWork::STAGE_MANIFEST);

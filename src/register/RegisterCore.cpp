@@ -409,7 +409,8 @@ RegisterReply ParseRegisterReply(const std::string& replyText) {
   RegisterReply reply;
   rapidjson::Document doc;
   // A zero-terminated text, as the reply buffer is: anything after a NUL byte is not read.
-  doc.Parse(replyText.c_str());
+  // Iterative parsing: a hostile nesting depth must not exhaust the call stack.
+  doc.Parse<rapidjson::kParseIterativeFlag>(replyText.c_str());
   if (doc.HasParseError()) {
     DebugOutput(std::string("registration reply: ") + rapidjson::GetParseError_En(doc.GetParseError()) +
                 " (offset " + std::to_string(doc.GetErrorOffset()) + ")");

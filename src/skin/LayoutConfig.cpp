@@ -99,7 +99,8 @@ void CLayoutConfig::LoadLayout(CCFileUtils& files) {
 
 void CLayoutConfig::LoadFromText(const std::string& text) {
   rapidjson::Document doc;
-  doc.Parse(text.c_str());
+  // Iterative parsing: a hostile nesting depth must not exhaust the call stack.
+  doc.Parse<rapidjson::kParseIterativeFlag>(text.c_str());
   if (doc.HasParseError()) {
     DebugOutput(std::string("set.json: ") + rapidjson::GetParseError_En(doc.GetParseError()) + " at offset " +
                 std::to_string(doc.GetErrorOffset()));

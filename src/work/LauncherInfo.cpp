@@ -17,6 +17,9 @@
 namespace zarn {
 namespace {
 
+// Iterative parsing: a hostile nesting depth must not exhaust the call stack.
+constexpr unsigned kJsonParseFlags = rapidjson::kParseIterativeFlag;
+
 void ReportParseError(const char* what, const rapidjson::Document& doc) {
   char text[160];
   std::snprintf(text, sizeof text, "%s: %s (offset %zu)", what,
@@ -57,7 +60,7 @@ std::string VersionManifestUrl() {
 std::optional<VersionManifest> ParseVersionManifest(std::string_view utf8Body) {
   const std::string ansi = Utf8ToAnsi(UpToNul(utf8Body));
   rapidjson::Document doc;
-  doc.Parse(ansi.c_str());
+  doc.Parse<kJsonParseFlags>(ansi.c_str());
   if (doc.HasParseError()) {
     ReportParseError("version manifest", doc);
     return std::nullopt;
@@ -154,7 +157,7 @@ bool ReadLoginInfo(const std::string& path, LoginInfo* info) {
   LoginInfo read;
   rapidjson::Document doc;
   // The bytes as they are, up to the NUL the file service appends (or an earlier one).
-  doc.Parse(reinterpret_cast<const char*>(data.get()));
+  doc.Parse<kJsonParseFlags>(reinterpret_cast<const char*>(data.get()));
   if (doc.HasParseError()) {
     ReportParseError("login information", doc);
   } else if (doc.IsObject()) {

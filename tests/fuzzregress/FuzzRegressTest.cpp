@@ -7,7 +7,10 @@
 
 #include "FuzzSupport.h"
 #include "FuzzTargets.h"
+#include "register/RegisterCore.h"
+#include "skin/LayoutConfig.h"
 #include "support/TestSupport.h"
+#include "work/LauncherInfo.h"
 
 namespace zarn {
 namespace {
@@ -80,6 +83,33 @@ TEST(FuzzChecks, NamesThatLeaveTheFolder) {
         Case{"..", true}, Case{"a/../../b", true}, Case{"a\\..\\..\\b", true}, Case{"/etc/x", true},
         Case{"\\x", true}, Case{"a//..//..", true}, Case{"...", false}})
     EXPECT_EQ(fuzz::NameLeavesFolder(c.name), c.leaves) << c.name;
+}
+
+// A document nested far deeper than any real one: readers walk it without using the call stack,
+// so the members around it still read.
+TEST(DeepDocuments, ReadersKeepTheirMembersAroundDeepNesting) {
+  constexpr size_t kDepth = 200000;
+  const std::string deep = std::string(kDepth, '[') + std::string(kDepth, ']');
+
+  const RegisterReply reply = ParseRegisterReply("{\"Code\":200,\"Message\":\"ok\",\"x\":" + deep + "}");
+  EXPECT_EQ(reply.code, 200);
+  EXPECT_EQ(reply.message, "ok");
+
+  const auto manifest = ParseVersionManifest("{\"version\":\"1.0.0.1\",\"url\":\"u\",\"x\":" + deep + "}");
+  ASSERT_TRUE(manifest.has_value());
+  EXPECT_EQ(manifest->version, "1.0.0.1");
+
+  CLayoutConfig layout;
+  layout.LoadFromText("{\"x\":" + deep + ",\"WorkClient\":\"{1,2,3,4}\"}");
+  EXPECT_EQ(layout.WorkClient.left, 1);
+  EXPECT_EQ(layout.WorkClient.bottom, 4);
+
+  test::TempDir dir;
+  const std::string path = dir.file("temp.down");
+  test::WriteFile(path, "{\"lander_id\":7,\"x\":" + deep + "}");
+  LoginInfo info;
+  ASSERT_TRUE(ReadLoginInfo(path, &info));
+  EXPECT_EQ(info.landerId, 7);
 }
 
 }  // namespace

@@ -73,7 +73,7 @@ for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 [ -s "$work/display" ] || fail "Xvfb did not start"
 export DISPLAY=:$(head -n 1 "$work/display")
 
-game=$work/Kelmar
+game="$work/Kelmar Game"  # a blank in the folder name on the way
 mkdir -p "$game"
 cp "$zarn" "$game/zarn"
 cp "$gameclient" "$game/RuzaDivuzo226.exe"
@@ -143,5 +143,7 @@ args=$(grep '^args=' "$game/game-client.log" | tail -n 1)
 version=$(curl -s "http://127.0.0.1:$port/PCVersion/1033/version.xml" | python3 -c 'import json,sys; print(json.load(sys.stdin)["version"])')
 expected="args=-Zone:电信一区 -Server:longcheng -IP:127.0.0.1 -Port:7001 -Version:$version -ID:12 -Agent:K9"
 [ "$args" = "$expected" ] || fail "game client got '$args', expected '$expected'"
+[ "$(sed -n 's/^cwd=//p' "$game/game-client.log")" = "$(cd "$game" && pwd -P)" ] ||
+  fail "the game client did not start in the game folder"
 [ "$(grep -c '^end$' "$game/game-client.log")" -eq 1 ] || fail "the game client started more than once"
 echo "PASS: after the kill the second run completed the game folder and started the game"

@@ -318,6 +318,51 @@ TEST_F(WorkPageTest, BuiltInLayoutPlacesEveryControl) {
   KeepShot(frame->grab().toImage(), "work-page.png");
 }
 
+// A progress tick cuts each bar to its share of the full width and shows its left part unscaled
+// over the page background; the labels follow.
+TEST_F(WorkPageTest, ProgressTickPaintsTheBarsByTheirCounters) {
+  auto frame = OpenFrame();
+  CDialogWork* page = frame->workPage();
+  ASSERT_TRUE(ShowAndWaitForServerList(*frame));
+  const SkinImage blue = LoadSkinPicture(42), green = LoadSkinPicture(43);
+  ASSERT_TRUE(blue && green);
+  const QImage before = page->grab().toImage();
+
+  page->fileDone = 250;
+  page->fileTotal = 1000;
+  page->overallDone = 3;
+  page->overallTotal = 4;
+  page->OnTimer(CDialogWork::kProgressTimer);
+  const int greenWidth = green->width() / 4, blueWidth = blue->width() * 3 / 4;
+  EXPECT_EQ(page->greenBarRect.right - page->greenBarRect.left, greenWidth);
+  EXPECT_EQ(page->blueBarRect.right - page->blueBarRect.left, blueWidth);
+  const QImage after = page->grab().toImage();
+
+  // Along the middle row of each bar: the bar picture up to the cut, the background after it.
+  const auto check = [&](const LayoutRect& full, const QImage& bar, int width, const char* name) {
+    const int y = (bar.height() - 1) / 2;
+    for (int x = 0; x < bar.width(); ++x) {
+      const QPoint at(full.left + x, full.top + y);
+      QImage expected(1, 1, QImage::Format_ARGB32_Premultiplied);
+      expected.setPixel(0, 0, page->backgroundBitmap().pixel(at));
+      if (x < width) QPainter(&expected).drawImage(QPoint(0, 0), bar, QRect(x, y, 1, 1));
+      ASSERT_EQ(QColor(after.pixel(at)), QColor(expected.pixel(0, 0))) << name << " at x+" << x;
+    }
+  };
+  check(page->greenBarFullRect, *green, greenWidth, "green");
+  check(page->blueBarFullRect, *blue, blueWidth, "blue");
+
+  // The labels right of the full bars changed ("100%" became "25%" and "75%").
+  for (const LayoutRect* full : {&page->greenBarFullRect, &page->blueBarFullRect}) {
+    const QRect label(full->right, full->top, 60, 16);
+    bool changed = false;
+    for (int y = label.top(); y <= label.bottom() && !changed; ++y)
+      for (int x = label.left(); x <= label.right() && !changed; ++x)
+        changed = before.pixel(x, y) != after.pixel(x, y);
+    EXPECT_TRUE(changed) << "label at " << full->right << "," << full->top;
+  }
+}
+
 TEST_F(WorkPageTest, StartIsRefusedWhileTheButtonIsDisabledAndEscapeKeepsThePage) {
   auto frame = OpenFrame();
   CDialogWork* page = frame->workPage();

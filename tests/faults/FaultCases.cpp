@@ -97,6 +97,13 @@ const FaultCase kCases[] = {
        f.server.Misbehave("/public/zip/b.zip", With(Fault::kShortBody, 100000));
      },
      RoadOutcome::kDownloadFailed, kErrorShortReply, "download/b.zip", 100000},
+    // Without a length the end of the connection ends the body: the cut goes unnoticed until
+    // the archive does not open.
+    {"PackageCutShortWithoutLength",
+     [](FaultFixture& f, std::string&) {
+       f.server.Misbehave("/public/zip/b.zip", With(Fault::kCutNoLength, 100000));
+     },
+     RoadOutcome::kExtractFailed, kExtractNotOpened, "download/b.zip", 100000},
     {"PackageStallsBeforeItsHead",
      [](FaultFixture& f, std::string&) { f.server.Misbehave("/public/zip/b.zip", With(Fault::kStallHead)); },
      RoadOutcome::kDownloadFailed, kErrorTimedOut, "download/b.zip", -1, true},

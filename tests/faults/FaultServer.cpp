@@ -133,6 +133,9 @@ void FaultServer::Handle(int fd, const std::string& request) {
     case Fault::kShortBody:
       SendAll(fd, ReplyHead("200 OK", {length}) + route.body.substr(0, route.bytes));
       break;
+    case Fault::kCutNoLength:
+      SendAll(fd, ReplyHead("200 OK", {}) + route.body.substr(0, route.bytes));
+      break;
     case Fault::kStallHead:
       stall();
       break;

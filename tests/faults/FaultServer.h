@@ -14,12 +14,13 @@
 namespace zarn::test {
 
 enum class Fault {
-  kNone,       // 200 with the whole body and its Content-Length
-  kStatus,     // the status below with a small error page
-  kShortBody,  // announces the whole body, sends `bytes` of it and closes
-  kStallHead,  // accepts the request and sends nothing until released
-  kStallBody,  // sends the head and `bytes` of the body, then nothing until released
-  kRedirect,   // 302 to `location` (a path on this server or a whole address)
+  kNone,         // 200 with the whole body and its Content-Length
+  kStatus,       // the status below with a small error page
+  kShortBody,    // announces the whole body, sends `bytes` of it and closes
+  kCutNoLength,  // announces no length (the end of the connection ends the body), sends `bytes`
+  kStallHead,    // accepts the request and sends nothing until released
+  kStallBody,    // sends the head and `bytes` of the body, then nothing until released
+  kRedirect,     // 302 to `location` (a path on this server or a whole address)
 };
 
 struct Route {

@@ -23,17 +23,21 @@ enum class Filler { kFileSizeLimit, kSmallFileSystem };
 struct DiskCase {
   const char* name;
   Filler filler;
-  bool bigEntry;  // b.zip holds a 2 MiB entry: the archive fits, its unpacked file does not
-  const char* expected;
+  bool bigEntry;         // b.zip holds a 2 MiB entry: the archive fits, its unpacked file does not
+  std::string expected;  // the driver's outcome line, up to the failed path
 };
 
 void PrintTo(const DiskCase& c, std::ostream* os) { *os << c.name; }
 
 const DiskCase kCases[] = {
-    {"DownloadPastAFileSizeLimit", Filler::kFileSizeLimit, false, "download-failed -27 "},
-    {"ExtractionPastAFileSizeLimit", Filler::kFileSizeLimit, true, "extract-failed -3 "},
-    {"DownloadOntoAFullFileSystem", Filler::kSmallFileSystem, false, "download-failed -28 "},
-    {"ExtractionOntoAFullFileSystem", Filler::kSmallFileSystem, true, "extract-failed -3 "},
+    {"DownloadPastAFileSizeLimit", Filler::kFileSizeLimit, false,
+     "download-failed " + std::to_string(-EFBIG) + " "},
+    {"ExtractionPastAFileSizeLimit", Filler::kFileSizeLimit, true,
+     "extract-failed " + std::to_string(kExtractEntryFailed) + " "},
+    {"DownloadOntoAFullFileSystem", Filler::kSmallFileSystem, false,
+     "download-failed " + std::to_string(-ENOSPC) + " "},
+    {"ExtractionOntoAFullFileSystem", Filler::kSmallFileSystem, true,
+     "extract-failed " + std::to_string(kExtractEntryFailed) + " "},
 };
 
 uint64_t UsedBytes(const std::string& path) {
@@ -97,7 +101,7 @@ TEST_P(DiskFullTest, UpdateFailsUnclaimedAndCompletesOnceThereIsRoom) {
 
   const std::string first = Run(limit);
   // Either way the player is told about b.zip: its download, or its unpacking.
-  EXPECT_NE(first.find(std::string(c.expected) + f.game.dir + "/download/b.zip"), std::string::npos) << first;
+  EXPECT_NE(first.find(c.expected + f.game.dir + "/download/b.zip"), std::string::npos) << first;
   EXPECT_EQ(ReadFile(f.game.dir + "/update.xml"), f.installedManifest);
   EXPECT_TRUE(IsUnpacked(f.game.dir, f.content.published[0]));
   f.ExpectConsistent("after the disk filled up");

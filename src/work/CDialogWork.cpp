@@ -399,7 +399,9 @@ void CDialogWork::HandleDownloadFinish(int taskCode, const std::string& url, con
       if (!pendingPackages.empty()) pendingPackages.erase(pendingPackages.begin());
       overallDone = std::max<int32_t>(0, overallTotal - static_cast<int32_t>(pendingPackages.size()));
       KillTimer(kProgressTimer);
-      if (localPath.find(".zip") != std::string::npos) {
+      // The package's own name decides, so a game folder whose path happens to hold ".zip"
+      // does not make every package an archive.
+      if (BaseFileName(localPath).find(".zip") != std::string::npos) {
         stage_ = STAGE_PACKAGE_UNPACK;
         QueueExtraction(localPath, PackageDestination(launcherDir));
         SetTimer(kProgressTimer, 100);

@@ -371,6 +371,31 @@ TEST_F(RoadTest, FromTheStartTimerToTheRunningGame) {
   EXPECT_EQ(starts[0].argv, ExpectedArgv("longcheng", "10.0.0.12", "7001", "12"));
 }
 
+TEST_F(RoadTest, OnlyThePackagesNameDecidesWhetherItIsUnpacked) {
+  // A game folder whose path holds ".zip": a plain file package must still not be unpacked.
+  const std::string folder = dir + "/saves.zip.d/Kelmar";
+  fs::create_directories(folder);
+  for (const char* name : {"ClientConfig.cfg", "RuzaDivuzo226.exe"})
+    fs::rename(dir + "/" + name, folder + "/" + name);
+  dir = folder;
+  SetModulePathForTest(dir + "/zarn");
+  const std::string published = Manifest({{"a.zip", "1"}, {"notes.txt", "1"}});
+  site.Put("/obs/public/update.xml", published);
+  site.Put("/obs/public/zip/a.zip", ZipBytes({{"readme.txt", "from a"}}));
+  site.Put("/obs/public/zip/notes.txt", "plain notes, not an archive");
+  {
+    ObservedWork page(nullptr);
+    RunChain(page);
+    PressStart(page, "fengyun");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !exits.empty(); }, kRoadLimitMs)) << "stage " << page.stage();
+  }
+  EXPECT_TRUE(prompts.empty()) << prompts[0].text;
+  EXPECT_EQ(exits, std::vector<int>{0});
+  EXPECT_EQ(ReadFile(dir + "/readme.txt"), "from a");
+  EXPECT_EQ(ReadFile(dir + "/download/notes.txt"), "plain notes, not an archive");
+  EXPECT_EQ(ReadFile(dir + "/update.xml"), published);
+}
+
 TEST_F(RoadTest, ServersWithoutDataOfTheirOwnStartWithoutTheServerStep) {
   // Everything published is installed: nothing to fetch but the manifest.
   WriteFile(dir + "/update.xml", publishedManifest);

@@ -5,6 +5,8 @@
 #include <QApplication>
 #include <cstdlib>
 
+#include "sanitizers/KeepLoadedLibraries.h"
+
 int main(int argc, char** argv) {
   if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -13,5 +15,7 @@ int main(int argc, char** argv) {
   QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
   ::testing::InitGoogleTest(&argc, argv);
   QApplication app(argc, argv);
-  return RUN_ALL_TESTS();
+  const int result = RUN_ALL_TESTS();
+  zarn::test::KeepLoadedLibraries();  // only under AddressSanitizer
+  return result;
 }

@@ -33,7 +33,7 @@ ninja -C "$build" -j2 "${targets[@]}" > /dev/null
 if [ $quick = 1 ]; then
   download_runs=1 extract_runs=1 manifest_runs=5 tree_runs=3 startup_runs=1 idle=10
 else
-  download_runs=5 extract_runs=3 manifest_runs=20 tree_runs=10 startup_runs=5 idle=30
+  download_runs=5 extract_runs=3 manifest_runs=20 tree_runs=10 startup_runs=7 idle=30
 fi
 
 logs=$build/bench-logs

@@ -176,10 +176,12 @@ CFileDown* CFileDown::GetInstance() {
 CFileDown::CFileDown(DownloadSettings settings) : m_settings(settings) {}
 
 CFileDown::~CFileDown() {
-  m_stopping = true;
-  m_running = false;
   {
+    // Under the wake lock, so that an AddTask racing with this cannot see "not stopping" and
+    // then set the worker running again after it was told to end.
     std::lock_guard<std::mutex> lock(m_wakeMutex);
+    m_stopping = true;
+    m_running = false;
     m_wake.notify_all();
   }
   if (m_thread && m_thread->joinable()) m_thread->join();
@@ -201,10 +203,13 @@ void CFileDown::AddTask(std::string url, std::string localPath, int taskCode, ID
   }
   // A worker being destroyed takes no new work (a report that queues the next download must
   // not keep the destructor waiting).
-  if (!m_stopping) m_running = true;
+  // The thread is started under the same lock, so the destructor either sees it and joins it
+  // or has already stopped the worker and no thread is started.
+  std::lock_guard<std::mutex> lock(m_wakeMutex);
+  if (m_stopping) return;
+  m_running = true;
   std::call_once(m_threadStarted,
                  [this] { m_thread = std::make_unique<std::thread>(&CFileDown::Run, this); });
-  std::lock_guard<std::mutex> lock(m_wakeMutex);
   m_wake.notify_one();
 }
 

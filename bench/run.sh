@@ -81,6 +81,8 @@ echo "| benchmark | ours | peer | ratio | goal | result |"
 echo "|---|---|---|---|---|---|"
 for row in "${rows[@]}"; do
   IFS=$'\t' read -r name ours peer ratio goal result <<< "$row"
+  # A row that continues the one above is indented; Markdown keeps only non-breaking blanks.
+  [[ $row == "  "* ]] && name="&nbsp;&nbsp;${name#  }"
   echo "| $name | $ours | $peer | $ratio | $goal | $result |"
 done
 echo

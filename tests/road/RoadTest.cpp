@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QTest>
 #include <QTreeWidget>
+#include <cstdlib>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -533,6 +534,66 @@ TEST_F(RoadTest, StartUpFailuresAskAndOkTriesAgain) {
     EXPECT_EQ(page.serverTree()->topLevelItemCount(), 1);
     EXPECT_TRUE(exits.empty());
   }
+}
+
+// Serves what zarn-publish wrote below root under the storage address.
+void ServeTree(Site& site, const std::string& root) {
+  for (const char* top : {"public", "ClientData"}) {
+    for (const auto& entry : fs::recursive_directory_iterator(root + "/" + top)) {
+      if (!entry.is_regular_file()) continue;
+      site.Put("/obs/" + fs::relative(entry.path(), root).generic_string(), ReadFile(entry.path().string()));
+    }
+  }
+}
+
+TEST_F(RoadTest, AGameFolderComesUpToDateFromATreeThatZarnPublishWrote) {
+  TempDir work;
+  const std::string source = work.file("game");
+  const std::string root = work.file("content");
+  WriteFile(source + "/bin/client.dat", "client v1");
+  WriteFile(source + "/data/map/one.map", std::string("\x00map one\xff", 9));
+  WriteFile(source + "/data/empty.dat", "");
+  WriteFile(source + "/servers/12/server.ini", "[Server]\nId=12\n");
+  WriteFile(work.file("layout.json"), R"({
+    "packages": [{"key": "client.zip", "files": ["bin/"]}, {"key": "maps.zip", "files": ["data/map/**"]}],
+    "default": "misc.zip",
+    "servers": [{"id": "12", "folder": "servers/12"}]
+  })");
+  const std::string publish = std::string("'") + ZARN_PUBLISH_TOOL + "' --from '" + source + "' --layout '" +
+                              work.file("layout.json") + "' --out '" + root + "' 2>/dev/null";
+  ASSERT_EQ(std::system(publish.c_str()), 0) << publish;
+  ServeTree(site, root);
+
+  {
+    ObservedWork page(nullptr);
+    RunChain(page);
+    PressStart(page, "longcheng");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !exits.empty(); }, kRoadLimitMs)) << "stage " << page.stage();
+  }
+  EXPECT_TRUE(prompts.empty()) << prompts[0].text;
+  for (const char* file : {"bin/client.dat", "data/map/one.map", "data/empty.dat"})
+    EXPECT_EQ(ReadFile(dir + "/" + file), ReadFile(source + "/" + file)) << file;
+  EXPECT_EQ(ReadFile(dir + "/Custom/12/server.ini"), "[Server]\nId=12\n");
+  EXPECT_EQ(ReadFile(dir + "/update.xml"), ReadFile(root + "/public/update.xml"));
+  EXPECT_EQ(WaitForGameStarts(1).back().argv, ExpectedArgv("longcheng", "10.0.0.12", "7001", "12"));
+
+  // One map changes and is published again: the next start fetches only that package.
+  WriteFile(source + "/data/map/one.map", "map one, second edition");
+  ASSERT_EQ(std::system(publish.c_str()), 0) << publish;
+  ServeTree(site, root);
+  const size_t before = site.Log("/obs/public/zip/").size();
+  exits.clear();
+  {
+    ObservedWork page(nullptr);
+    RunChain(page);
+    PressStart(page, "longcheng");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !exits.empty(); }, kRoadLimitMs)) << "stage " << page.stage();
+  }
+  const std::vector<std::string> fetched = site.Log("/obs/public/zip/");
+  EXPECT_EQ(std::vector<std::string>(fetched.begin() + static_cast<std::ptrdiff_t>(before), fetched.end()),
+            std::vector<std::string>{"/obs/public/zip/maps.zip"});
+  EXPECT_EQ(ReadFile(dir + "/data/map/one.map"), "map one, second edition");
+  EXPECT_EQ(ReadFile(dir + "/update.xml"), ReadFile(root + "/public/update.xml"));
 }
 
 }  // namespace

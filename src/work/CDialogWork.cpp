@@ -100,7 +100,7 @@ bool CDialogWork::OnInitDialog() {
   m_serverTree->setGeometry(layout.list_server.x - pageRect.left, layout.list_server.y - pageRect.top,
                             layout.list_server.cx, layout.list_server.cy);
   m_serverTree->show();
-  connect(m_serverTree, &QTreeWidget::itemDoubleClicked, this, [this] { OnStart(); });
+  connect(m_serverTree, &CMyTreeCtrl::treeDoubleClicked, this, [this] { OnStart(); });
 
   m_resolutionCombo = new QComboBox(this);
   m_resolutionCombo->setObjectName(QStringLiteral("resolutionCombo"));

@@ -1,6 +1,7 @@
 #include "work/CMyTreeCtrl.h"
 
 #include <QHeaderView>
+#include <QMouseEvent>
 
 #include "util/CodePage.h"
 
@@ -46,6 +47,11 @@ QTreeWidgetItem* CMyTreeCtrl::InsertItem(QTreeWidgetItem* parent, const std::str
 void* CMyTreeCtrl::ItemData(const QTreeWidgetItem* item) {
   if (!item) return nullptr;
   return reinterpret_cast<void*>(item->data(0, Qt::UserRole).value<quintptr>());
+}
+
+void CMyTreeCtrl::mouseDoubleClickEvent(QMouseEvent* event) {
+  QTreeWidget::mouseDoubleClickEvent(event);
+  if (event->button() == Qt::LeftButton) emit treeDoubleClicked();
 }
 
 }  // namespace zarn

@@ -16,6 +16,14 @@ class CMyTreeCtrl : public QTreeWidget {
   static void* ItemData(const QTreeWidgetItem* item);
   // The colour of an 0x00BBGGRR value.
   static QColor ColorOf(int32_t color);
+
+ signals:
+  // A double click anywhere on the tree, on an item or not (the page starts the game with the
+  // selected server either way).
+  void treeDoubleClicked();
+
+ protected:
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
 };
 
 }  // namespace zarn

@@ -393,10 +393,14 @@ TEST_F(WorkPageTest, StartIsRefusedWhileTheButtonIsDisabledAndEscapeKeepsThePage
   EXPECT_TRUE(exits.empty());
   EXPECT_TRUE(prompts.empty());
 
-  // Enabled again, the same double click starts the update for that server; its first download
-  // fails and Cancel in the retry prompt ends the launcher.
+  // Enabled again, a double click on the tree starts the update for the selected server, even
+  // one on the empty part below the items; its first download fails and Cancel in the retry
+  // prompt ends the launcher.
   page->startButton()->setEnabled(true);
-  DoubleClick(page->serverTree()->viewport(), onServer);
+  QWidget* viewport = page->serverTree()->viewport();
+  const QPoint belowItems(viewport->width() / 2, viewport->height() - 4);
+  ASSERT_EQ(page->serverTree()->itemAt(belowItems), nullptr);
+  DoubleClick(viewport, belowItems);
   ASSERT_NE(page->selectedServer, nullptr);
   EXPECT_EQ(page->selectedServer->name, "longcheng");
   EXPECT_EQ(page->stage(), CDialogWork::STAGE_MANIFEST);

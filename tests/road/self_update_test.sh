@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# The real launcher replaces itself: the version manifest announces another launcher version,
+# the launcher downloads it into temp/, tells the player (OK pressed as a player would), hands
+# over to the replacement script and ends; the script puts the new file over the old one, keeps
+# it executable, starts it and deletes itself. The game folder has a blank in its name.
+# Arguments: the zarn program, the demo content service.
+set -euo pipefail
+set -m  # every background job in its own process group, so each can be ended with its children
+zarn=$1
+server=$2
+here=$(cd "$(dirname "$0")" && pwd)
+top=$(cd "$here/../.." && pwd)
+
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill -- "-$p" 2>/dev/null || true; done
+  wait 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  for log in "$work"/*.log; do
+    echo "--- $log" >&2
+    tail -n 30 "$log" >&2
+  done
+  exit 1
+}
+
+# Content: the demo service's documents, with a manifest announcing another launcher whose file
+# is a small program that records that it was started, where, and with what.
+content=$work/content
+cp -r "$top/tools/demo-server/content" "$content"
+cat > "$content/PCVersion/1033/version.xml.in" <<'JSON'
+{
+  "version": "1.0.0.2",
+  "url": "{{BASE}}/launchers/zarn-1.0.0.2",
+  "serverlist": "{{BASE}}/serverlist.xml",
+  "website": "{{BASE}}/"
+}
+JSON
+mkdir -p "$content/launchers"
+cat > "$content/launchers/zarn-1.0.0.2" <<'SH'
+#!/bin/sh
+# the launcher of version 1.0.0.2
+printf 'started in %s with [%s]\n' "$(pwd -P)" "$*" >> "$(dirname "$0")/new-launcher.log"
+SH
+
+mkdir -p "$work/tmp"
+port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+TMPDIR=$work/tmp "$server" --port "$port" --content "$content" > "$work/server.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.1; done
+export ZARN_CDN_BASE_URL="http://127.0.0.1:$port/" ZARN_STORAGE_BASE_URL="http://127.0.0.1:$port/"
+export ZARN_ACCOUNT_URL="http://127.0.0.1:$port" ZARN_WEB_URL="http://127.0.0.1:$port"
+export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
+mkdir -p "$HOME"
+unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
+
+# A display of its own: on a shared one another test's window could take the key.
+Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3> "$work/display" > "$work/xvfb.log" 2>&1 &
+pids+=($!)
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+[ -s "$work/display" ] || fail "Xvfb did not start"
+export DISPLAY=:$(head -n 1 "$work/display")
+
+game="$work/Kelmar Game"
+mkdir -p "$game"
+cp "$zarn" "$game/zarn"
+printf '[GameSetup]\r\nHuaWeiCDN=1\r\n' > "$game/ClientConfig.cfg"
+
+(cd "$game" && exec ./zarn) > "$work/launcher.log" 2>&1 &
+launcher=$!
+pids+=($launcher)
+
+# The player is told ("更新提示") and presses OK.
+box=
+for _ in $(seq 300); do
+  box=$(xdotool search --onlyvisible --name '更新提示' 2>/dev/null | head -n 1 || true)
+  [ -n "$box" ] && break
+  sleep 0.1
+done
+[ -n "$box" ] || fail "the launcher never told the player about its update"
+[ -f "$game/temp/zarn-1.0.0.2" ] || fail "the new launcher was not downloaded to temp/"
+cmp -s "$content/launchers/zarn-1.0.0.2" "$game/temp/zarn-1.0.0.2" || fail "temp/zarn-1.0.0.2 is not the published file"
+[ "$(grep -c 'GET /Interface/ClientLogonJson' "$work/server.log" || true)" -eq 0 ] ||
+  fail "the launcher asked for the login information although it is replacing itself"
+sleep 0.5
+box=$(xdotool search --onlyvisible --name '更新提示' | head -n 1)
+xdotool windowfocus --sync "$box" 2>/dev/null || true
+xdotool key Return
+
+for _ in $(seq 100); do kill -0 "$launcher" 2>/dev/null || break; sleep 0.1; done
+! kill -0 "$launcher" 2>/dev/null || fail "the old launcher did not end"
+for _ in $(seq 100); do [ -s "$game/new-launcher.log" ] && break; sleep 0.1; done
+[ -s "$game/new-launcher.log" ] || fail "the new launcher was not started"
+
+cmp -s "$content/launchers/zarn-1.0.0.2" "$game/zarn" || fail "zarn is not the new launcher"
+[ -x "$game/zarn" ] || fail "the new zarn is not executable"
+[ "$(wc -l < "$game/new-launcher.log")" -eq 1 ] || fail "the new launcher started more than once"
+grep -q "^started in $(cd "$game" && pwd -P) with \[\]$" "$game/new-launcher.log" ||
+  fail "the new launcher started as: $(cat "$game/new-launcher.log")"
+for _ in $(seq 50); do [ -e "$game/copy1597.sh" ] || break; sleep 0.1; done
+[ ! -e "$game/copy1597.sh" ] || fail "the replacement script was left behind"
+echo "PASS: the launcher replaced itself with the announced version and started it"

@@ -12,22 +12,7 @@ gameclient=$3
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 
-work=$(mktemp -d)
-pids=()
-cleanup() {
-  for p in "${pids[@]}"; do kill -- "-$p" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-fail() {
-  echo "FAIL: $*" >&2
-  for log in "$work"/*.log; do
-    echo "--- $log" >&2
-    tail -n 30 "$log" >&2
-  done
-  exit 1
-}
+. "$here/real_launcher.sh"
 
 # Content: the demo service's start-up documents and server list, and three packages of our
 # own; the middle one holds enough files that unpacking takes seconds (1 ms rest per file).
@@ -55,23 +40,9 @@ cat > "$content/public/update.xml" <<'EOF'
 </update>
 EOF
 
-mkdir -p "$work/tmp"
-port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
-TMPDIR=$work/tmp "$server" --port "$port" --content "$content" > "$work/server.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.1; done
-export ZARN_CDN_BASE_URL="http://127.0.0.1:$port/" ZARN_STORAGE_BASE_URL="http://127.0.0.1:$port/"
-export ZARN_ACCOUNT_URL="http://127.0.0.1:$port" ZARN_WEB_URL="http://127.0.0.1:$port"
-export HOME=$work/home XDG_CONFIG_HOME=$work/home/.config
-mkdir -p "$HOME"
-unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
+start_content_service "$server" "$content"
 
-# A display of its own: on a shared one another test's window could take the clicks.
-Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3> "$work/display" > "$work/xvfb.log" 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=:$(head -n 1 "$work/display")
+start_display
 
 game="$work/Kelmar Game"  # a blank in the folder name on the way
 mkdir -p "$game"

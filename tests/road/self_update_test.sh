@@ -38,10 +38,13 @@ start_display
 
 game="$work/Kelmar Game"
 mkdir -p "$game"
-cp "$zarn" "$game/zarn"
+# The script stops every launcher of the player's that has this one's name; a name of its own
+# ("zarn.<n>" starts like "zarn") keeps it from stopping launchers that other tests run.
+name=zarn.$$
+cp "$zarn" "$game/$name"
 printf '[GameSetup]\r\nHuaWeiCDN=1\r\n' > "$game/ClientConfig.cfg"
 
-(cd "$game" && exec ./zarn) > "$work/launcher.log" 2>&1 &
+(cd "$game" && exec "./$name") > "$work/launcher.log" 2>&1 &
 launcher=$!
 pids+=($launcher)
 
@@ -67,8 +70,9 @@ for _ in $(seq 100); do kill -0 "$launcher" 2>/dev/null || break; sleep 0.1; don
 for _ in $(seq 100); do [ -s "$game/new-launcher.log" ] && break; sleep 0.1; done
 [ -s "$game/new-launcher.log" ] || fail "the new launcher was not started"
 
-cmp -s "$content/launchers/zarn-1.0.0.2" "$game/zarn" || fail "zarn is not the new launcher"
-[ -x "$game/zarn" ] || fail "the new zarn is not executable"
+cmp -s "$content/launchers/zarn-1.0.0.2" "$game/$name" || fail "$name is not the new launcher"
+[ -x "$game/$name" ] || fail "the new $name is not executable"
+[ ! -e "$game/zarn" ] || fail "the launcher copied itself to zarn although its name starts like zarn"
 [ "$(wc -l < "$game/new-launcher.log")" -eq 1 ] || fail "the new launcher started more than once"
 grep -q "^started in $(cd "$game" && pwd -P) with \[\]$" "$game/new-launcher.log" ||
   fail "the new launcher started as: $(cat "$game/new-launcher.log")"

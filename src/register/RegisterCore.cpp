@@ -13,6 +13,7 @@
 #include "util/CCString.h"
 #include "util/CodePage.h"
 #include "util/Debug.h"
+#include "util/Json.h"
 #include "util/Paths.h"
 #include "work/AgentId.h"
 
@@ -409,8 +410,7 @@ RegisterReply ParseRegisterReply(const std::string& replyText) {
   RegisterReply reply;
   rapidjson::Document doc;
   // A zero-terminated text, as the reply buffer is: anything after a NUL byte is not read.
-  // Iterative parsing: a hostile nesting depth must not exhaust the call stack.
-  doc.Parse<rapidjson::kParseIterativeFlag>(replyText.c_str());
+  doc.Parse<kJsonParseFlags>(replyText.c_str());
   if (doc.HasParseError()) {
     DebugOutput(std::string("registration reply: ") + rapidjson::GetParseError_En(doc.GetParseError()) +
                 " (offset " + std::to_string(doc.GetErrorOffset()) + ")");

@@ -10,6 +10,7 @@
 #include "skin/SkinPath.h"
 #include "util/Debug.h"
 #include "util/FileUtils.h"
+#include "util/Json.h"
 
 namespace zarn {
 namespace build {
@@ -99,8 +100,7 @@ void CLayoutConfig::LoadLayout(CCFileUtils& files) {
 
 void CLayoutConfig::LoadFromText(const std::string& text) {
   rapidjson::Document doc;
-  // Iterative parsing: a hostile nesting depth must not exhaust the call stack.
-  doc.Parse<rapidjson::kParseIterativeFlag>(text.c_str());
+  doc.Parse<kJsonParseFlags>(text.c_str());
   if (doc.HasParseError()) {
     DebugOutput(std::string("set.json: ") + rapidjson::GetParseError_En(doc.GetParseError()) + " at offset " +
                 std::to_string(doc.GetErrorOffset()));

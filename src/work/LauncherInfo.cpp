@@ -12,13 +12,11 @@
 #include "util/CodePage.h"
 #include "util/Debug.h"
 #include "util/FileUtils.h"
+#include "util/Json.h"
 #include "util/Paths.h"
 
 namespace zarn {
 namespace {
-
-// Iterative parsing: a hostile nesting depth must not exhaust the call stack.
-constexpr unsigned kJsonParseFlags = rapidjson::kParseIterativeFlag;
 
 void ReportParseError(const char* what, const rapidjson::Document& doc) {
   char text[160];

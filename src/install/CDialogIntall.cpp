@@ -44,11 +44,7 @@ bool CDialogIntall::OnInitDialog() {
 void CDialogIntall::paintEvent(QPaintEvent* event) {
   CSkinPage::paintEvent(event);
   QPainter painter(this);
-  QFont font;
-  font.setFamilies(
-      {QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC")});
-  font.setPixelSize(20);
-  painter.setFont(font);
+  painter.setFont(SongFont(20));
   painter.setPen(Qt::white);
   const LayoutPoint& at = GetLayout().text_path;
   painter.drawText(QRect(at.x, at.y, width() - at.x, 40), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,

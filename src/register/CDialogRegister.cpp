@@ -49,15 +49,6 @@ const LayoutBox& FieldBox(const CLayoutConfig& layout, RegisterField field) {
   return layout.edt_reg_phone;
 }
 
-QFont FieldFont() {
-  QFont font;
-  font.setFamilies(
-      {QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC")});
-  font.setStyleHint(QFont::SansSerif);
-  font.setPixelSize(12);
-  return font;
-}
-
 // The picture already draws a framed box under every field: the controls only darken it a
 // little and write in the picture's light gold.
 const char kFieldStyle[] =
@@ -111,7 +102,7 @@ bool CDialogRegister::OnInitDialog() {
   background.reset();
 
   setStyleSheet(QString::fromLatin1(kFieldStyle));
-  const QFont font = FieldFont();
+  const QFont font = SongFont(12);
   const RegisterForm initial = InitialRegisterForm();
 
   for (size_t i = 0; i < std::size(kRegisterTextFields); ++i) {

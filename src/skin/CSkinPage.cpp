@@ -58,4 +58,13 @@ void CSkinPage::keyPressEvent(QKeyEvent* event) {
   }
 }
 
+QFont SongFont(int pixelSize) {
+  QFont font;
+  font.setFamilies(
+      {QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC")});
+  font.setStyleHint(QFont::SansSerif);
+  font.setPixelSize(pixelSize);
+  return font;
+}
+
 }  // namespace zarn

@@ -2,6 +2,7 @@
 // four-picture buttons placed from the layout, dragging the main window, Enter and Escape.
 #pragma once
 
+#include <QFont>
 #include <QWidget>
 #include <map>
 
@@ -42,5 +43,9 @@ class CSkinPage : public QWidget, public PngInterface {
 
 // Starts a system move of the window that holds a widget (the frame or the panel).
 void DragWindowOf(QWidget* widget);
+
+// The pages' "宋体" at a size in pixels, or this system's CJK sans-serif fonts when it is
+// missing.
+QFont SongFont(int pixelSize);
 
 }  // namespace zarn

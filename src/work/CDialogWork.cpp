@@ -36,15 +36,6 @@ namespace {
 constexpr QSize kResolutionComboSize(114, 24);
 constexpr QSize kQualityComboSize(72, 24);
 
-// "宋体", or the CJK sans-serif fonts of this system when it is missing.
-QFont SongFont() {
-  QFont font;
-  font.setFamilies(
-      {QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC")});
-  font.setStyleHint(QFont::SansSerif);
-  return font;
-}
-
 QImage LoadBarImage(const char* file, int resourceId, bool* loaded) {
   SkinImage image = LoadSkinImage(file);
   if (!image) LoadResourceImage(resourceId, image);
@@ -133,8 +124,7 @@ bool CDialogWork::OnInitDialog() {
 
   pageUrl = layout.http;
 
-  QFont treeFont = SongFont();
-  treeFont.setPixelSize(12);
+  QFont treeFont = SongFont(12);
   treeFont.setWeight(QFont::Normal);
   m_serverTree->setFont(treeFont);
 
@@ -473,8 +463,8 @@ void CDialogWork::paintEvent(QPaintEvent* event) {
   drawBar(m_blueBarImage, m_hasBlueBar, blueBarRect);
 
   painter.setRenderHint(QPainter::TextAntialiasing);
-  QFont font = SongFont();
-  font.setPointSize(10);
+  QFont font = SongFont(12);
+  font.setPointSize(10);  // the labels are sized in points
   painter.setFont(font);
   painter.setPen(Qt::white);
   auto drawLabel = [&painter](const LayoutRect& drawn, const LayoutRect& full) {

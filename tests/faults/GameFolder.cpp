@@ -9,18 +9,6 @@ namespace zarn::test {
 
 namespace fs = std::filesystem;
 
-std::string NoiseBytes(size_t size, unsigned seed) {
-  std::string s(size, '\0');
-  uint32_t x = seed * 2654435761u + 1;
-  for (auto& c : s) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  return s;
-}
-
 std::string TextBytes(size_t size, unsigned seed) {
   std::string s;
   s.reserve(size);

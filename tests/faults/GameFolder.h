@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "FaultServer.h"
+#include "support/TestSupport.h"
 #include "update/ZipBuilder.h"
 
 namespace zarn::test {
@@ -18,8 +19,7 @@ struct Package {
   std::vector<ZipEntry> entries;
 };
 
-// Reproducible bytes: random-looking (incompressible) or text-like (compresses well).
-std::string NoiseBytes(size_t size, unsigned seed);
+// Reproducible text-like bytes (they compress well); NoiseBytes gives incompressible ones.
 std::string TextBytes(size_t size, unsigned seed);
 
 std::string ManifestXml(const std::vector<Package>& packages);

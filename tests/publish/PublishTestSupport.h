@@ -60,17 +60,4 @@ inline std::map<std::string, std::string> ReadTree(const std::string& folder) {
   return files;
 }
 
-// Bytes that do not compress and differ per seed.
-inline std::string NoiseBytes(size_t size, unsigned seed) {
-  std::string out(size, '\0');
-  uint32_t x = seed * 2654435761u + 1;
-  for (char& c : out) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    c = static_cast<char>(x);
-  }
-  return out;
-}
-
 }  // namespace zarn::test

@@ -48,4 +48,16 @@ bool Exists(const std::string& path) {
   return std::filesystem::exists(std::filesystem::symlink_status(path));
 }
 
+std::string NoiseBytes(size_t size, unsigned seed) {
+  std::string out(size, '\0');
+  uint32_t x = seed * 2654435761u + 1;
+  for (char& c : out) {
+    x ^= x << 13;
+    x ^= x >> 17;
+    x ^= x << 5;
+    c = static_cast<char>(x);
+  }
+  return out;
+}
+
 }  // namespace zarn::test

@@ -1,7 +1,10 @@
 // Shared helpers of the tests: temporary folders and small file utilities.
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <string>
+#include <thread>
 
 namespace zarn::test {
 
@@ -24,5 +27,19 @@ class TempDir {
 void WriteFile(const std::string& path, const std::string& bytes);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
+
+// Reproducible bytes that do not compress and differ per seed.
+std::string NoiseBytes(size_t size, unsigned seed);
+
+// Waits until pred holds (polling every few milliseconds), up to limit; false when it never did.
+template <class Pred>
+bool WaitFor(Pred pred, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
 
 }  // namespace zarn::test

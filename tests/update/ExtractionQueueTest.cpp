@@ -24,16 +24,7 @@ using test::TempDir;
 using test::WriteFile;
 using test::WriteZip;
 
-// Waits until pred holds, up to a few seconds.
-template <class Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = 5000ms) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(1ms);
-  }
-  return true;
-}
+using test::WaitFor;
 
 // An extractor the test steers: records each call and, for archives named in hold, waits
 // until released; returns the result set for the archive (0 by default).

@@ -25,15 +25,7 @@ using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
 
-template <class Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = 10000ms) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(5ms);
-  }
-  return true;
-}
+using test::WaitFor;
 
 // A launcher name no other process on this machine carries (other tests run real launchers).
 std::string UniqueName(const std::string& tail = {}) {

@@ -3,11 +3,15 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <cstdio>
 #include <cstdlib>
 
 #include "sanitizers/KeepLoadedLibraries.h"
 
 int main(int argc, char** argv) {
+  // Line by line, so that the log of a test whose process is ended at a time-out shows how far
+  // it got (a passed test whose process then hung at its end reads differently from a hang).
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
   if (!std::getenv("QT_QPA_PLATFORM") && !std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY"))
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   // As the launcher does: Chromium cannot start its sandbox for root.

@@ -1,15 +1,15 @@
 #include "net/CFileDown.h"
 
 #include <curl/curl.h>
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <climits>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "app/Startup.h"
 #include "net/CurlSupport.h"
+#include "net/Transfer.h"
 #include "platform/Process.h"
 #include "util/Debug.h"
 #include "util/Paths.h"
@@ -21,7 +21,6 @@ namespace {
 // libcurl's receive buffer is the job's one transfer buffer: each piece it hands over is
 // written straight to the file and reported.
 constexpr long kTransferBuffer = 1 << 20;
-constexpr size_t kLengthTextMax = 1000;
 
 // A listener's report must not unwind through the worker (or through libcurl).
 template <class F>
@@ -36,135 +35,6 @@ void Report(const char* what, F&& call) {
 }
 
 int ClampToInt(int64_t value) { return value > INT_MAX ? INT_MAX : static_cast<int>(value); }
-
-// The leading decimal digits of a Content-Length value (after blanks); 0 when there are none.
-int64_t LeadingNumber(std::string_view text) {
-  text = text.substr(0, kLengthTextMax);
-  size_t i = 0;
-  while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
-  int64_t value = 0;
-  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
-    if (value > (INT64_MAX - 9) / 10) return INT64_MAX;
-    value = value * 10 + (text[i] - '0');
-  }
-  return value;
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char c = text[i];
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    if (c != prefix[i]) return false;
-  }
-  return true;
-}
-
-// One attempt at one job, as libcurl's callbacks see it.
-struct Transfer {
-  CURL* curl = nullptr;
-  int taskCode = 0;
-  const std::string* url = nullptr;
-  const std::string* localPath = nullptr;
-  IDownLoadFile* listener = nullptr;
-  net::ReceiveWatch* watch = nullptr;
-
-  bool anyHeader = false;  // the server answered at all
-  long status = 0;         // of the latest response whose headers are complete
-  bool hasLength = false;  // of the latest response
-  int64_t announced = 0;
-  bool refusedBody = false;  // the body of a reply other than 200 was not read
-
-  int fd = -1;
-  int fileError = 0;  // errno of the local file
-  int64_t done = 0;
-
-  bool Open() {
-    if (localPath->find('\0') != std::string::npos) {
-      fileError = EINVAL;
-      return false;
-    }
-    fd = ::open(localPath->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0) {
-      fileError = errno ? errno : EIO;
-      return false;
-    }
-    return true;
-  }
-
-  // Writes one piece and reports what was written.
-  bool Write(const char* data, size_t bytes) {
-    size_t written = 0;
-    while (written < bytes) {
-      const ssize_t n = ::write(fd, data + written, bytes - written);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
-        fileError = n < 0 && errno ? errno : ENOSPC;
-        break;
-      }
-      written += static_cast<size_t>(n);
-    }
-    if (written > 0) {
-      done += static_cast<int64_t>(written);
-      if (listener)
-        Report("progress", [&] {
-          listener->OnDownloadProgress(taskCode, *url, *localPath, ClampToInt(done), ClampToInt(announced));
-        });
-    }
-    return fileError == 0;
-  }
-
-  bool Close() {
-    if (fd < 0) return fileError == 0;
-    if (::close(fd) != 0 && fileError == 0) fileError = errno ? errno : EIO;
-    fd = -1;
-    return fileError == 0;
-  }
-
-  static size_t OnHeader(char* data, size_t size, size_t count, void* user) {
-    auto* t = static_cast<Transfer*>(user);
-    const size_t bytes = size * count;
-    t->watch->Touch();
-    t->anyHeader = true;
-    std::string_view line(data, bytes);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-    if (line.starts_with("HTTP/")) {
-      t->hasLength = false;
-      t->announced = 0;
-    } else if (StartsWithNoCase(line, "content-length:")) {
-      t->hasLength = true;
-      t->announced = LeadingNumber(line.substr(15));
-    } else if (line.empty()) {
-      curl_easy_getinfo(t->curl, CURLINFO_RESPONSE_CODE, &t->status);
-      // Only the final reply 200 opens (and truncates) the local file; replies that libcurl
-      // follows or that end the job leave it alone.
-      if (t->status == 200 && t->fd < 0) {
-        if (!t->Open()) return CURL_WRITEFUNC_ERROR;
-        if (t->listener)
-          Report("start", [&] {
-            t->listener->OnDownloadStart(t->taskCode, *t->url, *t->localPath, ClampToInt(t->announced));
-          });
-      }
-    }
-    return bytes;
-  }
-
-  static size_t OnBody(char* data, size_t size, size_t count, void* user) {
-    auto* t = static_cast<Transfer*>(user);
-    const size_t bytes = size * count;
-    t->watch->Touch();
-    if (t->fd < 0) {
-      t->refusedBody = true;
-      return CURL_WRITEFUNC_ERROR;
-    }
-    return t->Write(data, bytes) ? bytes : CURL_WRITEFUNC_ERROR;
-  }
-};
-
-bool IsConnectFailure(CURLcode code) {
-  return code == CURLE_COULDNT_CONNECT || code == CURLE_OPERATION_TIMEDOUT ||
-         code == CURLE_COULDNT_RESOLVE_HOST || code == CURLE_COULDNT_RESOLVE_PROXY;
-}
 
 }  // namespace
 
@@ -196,7 +66,13 @@ CFileDown::~CFileDown() {
 }
 
 void CFileDown::AddTask(std::string url, std::string localPath, int taskCode, IDownLoadFile* listener) {
-  auto job = std::make_unique<BindStatusCallback>(taskCode, std::move(url), localPath, listener);
+  AddTask(std::move(url), std::move(localPath), taskCode, listener, DownloadExpectations{});
+}
+
+void CFileDown::AddTask(std::string url, std::string localPath, int taskCode, IDownLoadFile* listener,
+                        DownloadExpectations expect) {
+  auto job =
+      std::make_unique<BindStatusCallback>(taskCode, std::move(url), localPath, listener, std::move(expect));
   {
     std::lock_guard<std::mutex> lock(m_jobsLock);
     m_jobs[localPath] = std::move(job);  // a job waiting for the same file is replaced
@@ -245,7 +121,7 @@ bool CFileDown::ProcessOne() {
     job = std::move(first->second);
     m_jobs.erase(first);
   }
-  const int errorCode = DownloadFile(job->taskCode, job->url, job->localPath, job->listener);
+  const int errorCode = DownloadFile(*job);
   if (job->listener)
     Report("finish",
            [&] { job->listener->OnDownloadFinish(job->taskCode, job->url, job->localPath, errorCode); });
@@ -261,70 +137,65 @@ std::string CFileDown::UserAgent() {
   return name.empty() ? std::string(kShortProductName) : name;
 }
 
-int CFileDown::DownloadFile(int taskCode, const std::string& url, const std::string& localPath,
-                            IDownLoadFile* listener) {
-  net::EnsureCurlReady();
-  const std::string address = net::EscapeRequestBytes(url);
-  const std::string agent = UserAgent();
+int CFileDown::DownloadFile(const BindStatusCallback& job) {
+  net::TransferOptions options;
+  options.url = net::EscapeRequestBytes(job.url);
+  options.http10 = true;
+  options.pathAsIs = true;
+  options.freshConnection = true;
+  options.userAgent = UserAgent();
+  options.headers = {"Accept:"};  // no accept-type list: libcurl's own is taken away
+  options.connectTimeout = m_settings.connectTimeout;
+  options.connectRetries = m_settings.connectRetries;
+  options.retryNameLookup = true;
+  options.stallLimit = m_settings.receiveTimeout;
+  options.bufferSize = kTransferBuffer;
+  net::Transfer transfer(std::move(options));
 
-  for (int attempt = 0;; ++attempt) {
-    std::unique_ptr<CURL, net::CurlHandleCloser> handle(curl_easy_init());
-    if (!handle) return CURLE_FAILED_INIT;
-    CURL* curl = handle.get();
-    net::ReceiveWatch watch(m_settings.receiveTimeout);
-    Transfer t;
-    t.curl = curl;
-    t.taskCode = taskCode;
-    t.url = &url;
-    t.localPath = &localPath;
-    t.listener = listener;
-    t.watch = &watch;
-    // No accept-type list: libcurl's own "Accept" is taken away.
-    std::unique_ptr<curl_slist, net::CurlListCloser> headers(curl_slist_append(nullptr, "Accept:"));
-    char errorText[CURL_ERROR_SIZE] = {};
+  int64_t total = 0;
+  net::FileSink file(job.localPath);
+  file.onOpened = [&](const net::ReplyHead& head) {
+    total = head.announced;
+    if (job.listener)
+      Report("start",
+             [&] { job.listener->OnDownloadStart(job.taskCode, job.url, job.localPath, ClampToInt(total)); });
+  };
+  file.onWritten = [&](int64_t done) {
+    if (job.listener)
+      Report("progress", [&] {
+        job.listener->OnDownloadProgress(job.taskCode, job.url, job.localPath, ClampToInt(done),
+                                         ClampToInt(total));
+      });
+  };
+  net::AnnouncedLengthValidator announced;
+  std::optional<net::ExpectedSizeValidator> size;
+  std::optional<net::ExpectedSha256Validator> hash;
+  std::vector<net::Validator*> validators = {&announced};
+  if (job.expect.size >= 0) validators.push_back(&size.emplace(job.expect.size, kErrorSizeMismatch));
+  if (!job.expect.sha256.empty()) validators.push_back(&hash.emplace(job.expect.sha256, kErrorHashMismatch));
 
-    net::ApplyCommonOptions(curl);
-    curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(m_settings.connectTimeout.count()));
-    curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, kTransferBuffer);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &t);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Transfer::OnBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &t);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-    watch.Attach(curl);
-
-    CURLcode code = curl_easy_perform(curl);
-    const bool silent = code == CURLE_ABORTED_BY_CALLBACK && watch.Fired();
-    if (silent) code = CURLE_OPERATION_TIMEDOUT;
-
-    // What arrived stays on disk, also when the transfer failed.
-    t.Close();
-    if (t.fileError != 0) {
-      DebugOutput("download " + url + ": cannot write " + localPath + ": " + std::strerror(t.fileError));
-      return -t.fileError;
-    }
-    if (t.fd < 0 && t.status != 200) {
-      if (code == CURLE_OK || (code == CURLE_WRITE_ERROR && t.refusedBody)) {
-        DebugOutput("download " + url + ": status " + std::to_string(t.status));
-        return t.status >= 100 ? static_cast<int>(t.status) : static_cast<int>(CURLE_WEIRD_SERVER_REPLY);
-      }
-      if (!silent && IsConnectFailure(code) && !t.anyHeader && attempt < m_settings.connectRetries) continue;
-    }
-    if (code != CURLE_OK) {
-      DebugOutput("download " + url + ": " + (errorText[0] ? errorText : curl_easy_strerror(code)));
-      return static_cast<int>(code);
-    }
-    if (t.hasLength && t.done != t.announced) {
-      DebugOutput("download " + url + ": " + std::to_string(t.done) + " of " + std::to_string(t.announced) +
-                  " bytes");
-      return kErrorShortReply;
-    }
-    return 0;
+  const net::TransferResult result = transfer.Run(file, validators);
+  const std::string& url = job.url;
+  if (file.Error() != 0) {
+    DebugOutput("download " + url + ": cannot write " + job.localPath + ": " + std::strerror(file.Error()));
+    return -file.Error();
   }
+  if (!file.Opened() && result.head.status != 200 &&
+      (result.code == CURLE_OK || (result.code == CURLE_WRITE_ERROR && result.bodyRefused))) {
+    DebugOutput("download " + url + ": status " + std::to_string(result.head.status));
+    return result.head.status >= 100 ? static_cast<int>(result.head.status)
+                                     : static_cast<int>(CURLE_WEIRD_SERVER_REPLY);
+  }
+  if (result.code != CURLE_OK && !result.rejected) {
+    DebugOutput("download " + url + ": " + result.errorText);
+    return static_cast<int>(result.code);
+  }
+  if (result.verdict.error != 0) {
+    DebugOutput("download " + url + ": " + std::to_string(file.Written()) + " bytes not as expected (error " +
+                std::to_string(result.verdict.error) + ")" + (result.verdict.discard ? ", deleted" : ""));
+    return result.verdict.error;
+  }
+  return 0;
 }
 
 }  // namespace zarn

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <list>
 #include <map>
 #include <memory>
@@ -39,28 +40,45 @@ inline constexpr int kTaskLauncher = 2000;
 //   1..99      libcurl's code of the failed transfer (7 no connection, 18 the reply ended
 //              before its announced length, 28 time-out: nothing received for too long);
 //   negative   -errno of the local file that could not be created, written or closed
-//              (-28: disk full).
+//              (-28: disk full);
+//   1001, 1002 the file is not what the job expected (DownloadExpectations): its size or its
+//              SHA-256 differs. The file is then deleted.
 inline constexpr int kErrorShortReply = 18;
 inline constexpr int kErrorTimedOut = 28;
+inline constexpr int kErrorSizeMismatch = 1001;
+inline constexpr int kErrorHashMismatch = 1002;
+
+// What a job knows of its file beforehand (from a manifest). The body is checked while it
+// arrives; a file that differs fails the job and is deleted.
+struct DownloadExpectations {
+  int64_t size = -1;   // exact length in bytes; negative: not known
+  std::string sha256;  // hex digest, either case; empty: not known
+};
 
 // One download job.
 class BindStatusCallback {
  public:
-  BindStatusCallback(int taskCode, std::string url, std::string localPath, IDownLoadFile* listener)
-      : taskCode(taskCode), url(std::move(url)), localPath(std::move(localPath)), listener(listener) {}
+  BindStatusCallback(int taskCode, std::string url, std::string localPath, IDownLoadFile* listener,
+                     DownloadExpectations expect = {})
+      : taskCode(taskCode),
+        url(std::move(url)),
+        localPath(std::move(localPath)),
+        listener(listener),
+        expect(std::move(expect)) {}
   virtual ~BindStatusCallback() = default;
 
   int taskCode;
   std::string url;
   std::string localPath;    // its folder must exist
   IDownLoadFile* listener;  // not owned; null: no reports
+  DownloadExpectations expect;
 };
 
 // Time-outs of a transfer. The defaults are the launcher's; tests shorten them.
 struct DownloadSettings {
   std::chrono::milliseconds connectTimeout{2000};
   int connectRetries = 3;  // further attempts after a connection that could not be made
-  // A transfer that receives nothing for this long fails.
+  // A transfer that receives nothing for this long fails (the stall limit).
   std::chrono::milliseconds receiveTimeout{30000};
 };
 
@@ -81,6 +99,9 @@ class CFileDown {
   // waiting for the same local path is replaced (the replaced one gets no report). Waiting jobs
   // run in ascending byte order of their local paths.
   void AddTask(std::string url, std::string localPath, int taskCode, IDownLoadFile* listener);
+  // The same, for a file whose size or hash is known beforehand.
+  void AddTask(std::string url, std::string localPath, int taskCode, IDownLoadFile* listener,
+               DownloadExpectations expect);
 
   // The user agent of the transfers: the executable's file name up to its first ".".
   static std::string UserAgent();
@@ -89,8 +110,7 @@ class CFileDown {
   void Run();
   bool ProcessOne();
   // 0 when the file arrived complete, else an error code (see above).
-  int DownloadFile(int taskCode, const std::string& url, const std::string& localPath,
-                   IDownLoadFile* listener);
+  int DownloadFile(const BindStatusCallback& job);
   bool HasJobs();
 
   std::map<std::string, std::unique_ptr<BindStatusCallback>> m_jobs;

@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 
 #include "net/CurlSupport.h"
+#include "net/Transfer.h"
 #include "util/CodePage.h"
 #include "util/Debug.h"
 
@@ -17,45 +17,6 @@ namespace {
 // A reply is read a little beyond the area, so that a character straddling its end is seen
 // whole and left out whole.
 constexpr size_t kCollect = GenericHTTPClient::kAreaSize + 4;
-
-// What one request collects while libcurl runs it.
-struct Reply {
-  std::string body;          // at most kCollect bytes: enough to cut at a whole character
-  std::string headers;       // of the latest response only (redirects start it again)
-  bool headersDone = false;  // the blank line after the latest response's headers arrived
-  bool bodyFull = false;     // we stopped reading ourselves
-  net::ReceiveWatch* watch = nullptr;
-};
-
-size_t OnHeader(char* data, size_t size, size_t count, void* user) {
-  auto* reply = static_cast<Reply*>(user);
-  const size_t bytes = size * count;
-  reply->watch->Touch();
-  std::string_view line(data, bytes);
-  if (line.starts_with("HTTP/")) {
-    reply->headers.clear();
-    reply->headersDone = false;
-  }
-  while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-  if (line.empty()) reply->headersDone = true;
-  reply->headers.append(line);
-  reply->headers.append("\r\n");
-  return bytes;
-}
-
-size_t OnBody(char* data, size_t size, size_t count, void* user) {
-  auto* reply = static_cast<Reply*>(user);
-  const size_t bytes = size * count;
-  reply->watch->Touch();
-  const size_t room = kCollect - reply->body.size();
-  reply->body.append(data, std::min(room, bytes));
-  if (reply->body.size() >= kCollect) {
-    // The area is full: the rest of the reply is not read.
-    reply->bodyFull = true;
-    return CURL_WRITEFUNC_ERROR;
-  }
-  return bytes;
-}
 
 // A host that libcurl would read as something else (credentials, a path, a query) or that
 // cannot be a host at all.
@@ -110,17 +71,7 @@ int GenericHTTPClient::FetchUrl(const char* url) {
   std::string scheme, host, path;
   int port = 0;
   SplitUrl(url ? url : "", scheme, host, port, path);
-
-  net::EnsureCurlReady();
-  std::unique_ptr<CURL, net::CurlHandleCloser> handle(curl_easy_init());
-  if (!handle) {
-    m_lastError = CURLE_FAILED_INIT;
-    return 0;
-  }
-  m_hInternet = handle.get();
-  const int result = OpenGetRequest(scheme, host, port, path);
-  m_hInternet = nullptr;
-  return result;  // the handle and its connection close here
+  return OpenGetRequest(scheme, host, port, path);
 }
 
 int GenericHTTPClient::OpenGetRequest(const std::string& scheme, const std::string& host, int port,
@@ -130,51 +81,44 @@ int GenericHTTPClient::OpenGetRequest(const std::string& scheme, const std::stri
     m_lastError = CURLE_URL_MALFORMAT;
     return 0;
   }
+  net::TransferOptions options;
   // The scheme only chooses the default port, except that https is spoken over TLS.
-  const std::string address = std::string(scheme == "https" ? "https" : "http") + "://" + host + ":" +
-                              std::to_string(port) + (path.empty() ? "/" : net::EscapeRequestBytes(path));
-
-  CURL* curl = m_hInternet;
-  net::ReceiveWatch watch(m_receiveTimeout);
-  Reply reply;
-  reply.watch = &watch;
-  std::unique_ptr<curl_slist, net::CurlListCloser> headers(curl_slist_append(nullptr, "Accept: */*"));
-  char errorText[CURL_ERROR_SIZE] = {};
-
-  net::ApplyCommonOptions(curl);
-  curl_easy_setopt(curl, CURLOPT_URL, address.c_str());
-  curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, kUserAgent);
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
-  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &OnHeader);
-  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &reply);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &reply);
-  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-  watch.Attach(curl);
-
+  options.url = std::string(scheme == "https" ? "https" : "http") + "://" + host + ":" +
+                std::to_string(port) + (path.empty() ? "/" : net::EscapeRequestBytes(path));
+  options.http10 = true;
+  options.pathAsIs = true;
+  options.freshConnection = true;
+  options.userAgent = kUserAgent;
+  options.headers = {"Accept: */*"};
+  options.stallLimit = m_receiveTimeout;
+  net::Transfer transfer(std::move(options));
+  // The handle stands for the root, connection and request handles while the request runs.
+  m_hInternet = transfer.Handle();
+  net::MemorySink reply(kCollect);
   std::memset(m_responseBody, 0, sizeof m_responseBody);
   std::memset(m_responseHeaders, 0, sizeof m_responseHeaders);
-  CURLcode code = curl_easy_perform(curl);
-  if (code == CURLE_WRITE_ERROR && reply.bodyFull) code = CURLE_OK;
-  if (code == CURLE_ABORTED_BY_CALLBACK && watch.Fired()) code = CURLE_OPERATION_TIMEDOUT;
+  net::TransferResult result = transfer.Run(reply);
+  m_hInternet = nullptr;
+  // A reply beyond the area is not read further.
+  if (result.code == CURLE_WRITE_ERROR && reply.Full()) result.code = CURLE_OK;
 
   // Whatever arrived is kept, also from a reply that failed part-way.
-  const std::string body = reply.body.size() < kAreaSize ? reply.body : CutUtf8(reply.body, kAreaSize - 1);
+  const std::string& got = reply.Body();
+  const std::string body = got.size() < kAreaSize ? got : CutUtf8(got, kAreaSize - 1);
   std::memcpy(m_responseBody, body.data(), body.size());
-  const size_t headerBytes = std::min(reply.headers.size(), kAreaSize - 1);
-  std::memcpy(m_responseHeaders, reply.headers.data(), headerBytes);
+  const size_t headerBytes = std::min(result.head.raw.size(), kAreaSize - 1);
+  std::memcpy(m_responseHeaders, result.head.raw.data(), headerBytes);
 
-  if (code != CURLE_OK) {
-    DebugOutput("FetchUrl " + address + ": " + (errorText[0] ? errorText : curl_easy_strerror(code)));
-    m_lastError = static_cast<uint32_t>(code);
+  if (result.code != CURLE_OK) {
+    DebugOutput("FetchUrl " + transfer.Url() + ": " + result.errorText);
+    m_lastError = static_cast<uint32_t>(result.code);
     return 0;
   }
-  if (!reply.headersDone) {
+  if (!result.finalHeadDone) {
     m_lastError = CURLE_WEIRD_SERVER_REPLY;
     return 0;
   }
-  return reply.body.empty() ? 0 : 1;
+  return got.empty() ? 0 : 1;
 }
 
 }  // namespace zarn

@@ -6,8 +6,8 @@
 
 #include <chrono>
 #include <cstdio>
-#include <mutex>
 
+#include "net/Transfer.h"
 #include "platform/Process.h"
 #include "platform/Settings.h"
 #include "util/CCString.h"
@@ -69,78 +69,6 @@ void AppendField(std::string& body, const char* key, std::string_view ansiValue)
   body += key;
   body += '=';
   body += EncodeRegisterValue(AnsiToUtf8(ansiValue));
-}
-
-void EnsureCurlReady() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-// State of one transfer, shared with libcurl's callbacks.
-struct Transfer {
-  CURL* curl = nullptr;
-  std::string body;
-  bool overflow = false;
-  long lastStatus = 0;
-  bool finalHeadersDone = false;  // the header block of a non-interim reply has ended
-  // Send and receive time-outs: once connected, the transfer may go without a byte moving in
-  // either direction for at most kTimeoutMs.
-  bool connected = false;
-  bool stalled = false;
-  curl_off_t lastUp = -1, lastDown = -1;
-  std::chrono::steady_clock::time_point lastActivity;
-};
-
-int OnProgress(void* user, curl_off_t, curl_off_t downNow, curl_off_t, curl_off_t upNow) {
-  auto* t = static_cast<Transfer*>(user);
-  const auto now = std::chrono::steady_clock::now();
-  if (!t->connected) {
-    curl_off_t connectTime = 0;
-    if (curl_easy_getinfo(t->curl, CURLINFO_CONNECT_TIME_T, &connectTime) != CURLE_OK || connectTime == 0)
-      return 0;  // still connecting: the connect time-out governs
-    t->connected = true;
-    t->lastActivity = now;
-  }
-  if (upNow != t->lastUp || downNow != t->lastDown) {
-    t->lastUp = upNow;
-    t->lastDown = downNow;
-    t->lastActivity = now;
-    return 0;
-  }
-  if (now - t->lastActivity >= std::chrono::milliseconds(kTimeoutMs)) {
-    t->stalled = true;
-    return 1;  // libcurl ends the transfer
-  }
-  return 0;
-}
-
-size_t OnBody(char* data, size_t size, size_t count, void* user) {
-  auto* t = static_cast<Transfer*>(user);
-  const size_t n = size * count;
-  if (t->body.size() + n > kMaxRegisterReplyBytes) {
-    t->overflow = true;
-    return 0;  // libcurl ends the transfer with a write error
-  }
-  t->body.append(data, n);
-  return n;
-}
-
-size_t OnHeader(char* data, size_t size, size_t count, void* user) {
-  auto* t = static_cast<Transfer*>(user);
-  const size_t n = size * count;
-  std::string_view line(data, n);
-  if (line.substr(0, 5) == "HTTP/") {
-    int major = 0, minor = 0, status = 0;
-    const std::string text(line);
-    if (std::sscanf(text.c_str(), "HTTP/%d.%d %d", &major, &minor, &status) == 3 ||
-        std::sscanf(text.c_str(), "HTTP/%d %d", &major, &status) == 2)
-      t->lastStatus = status;
-    t->finalHeadersDone = false;
-  } else if (line == "\r\n" || line == "\n") {
-    // 1xx answers are interim: the real reply is still to come.
-    if (t->lastStatus >= 200) t->finalHeadersDone = true;
-  }
-  return n;
 }
 
 // Failures that can only happen before any reply: the request never reached a server.
@@ -308,78 +236,33 @@ std::string RegisterAgentName() {
 }
 
 RegisterExchange ExchangeRegisterRequest(const std::string& url, const std::string& body) {
-  EnsureCurlReady();
-  RegisterExchange result;
-  CURL* curl = curl_easy_init();
-  if (!curl) {
-    result.errorCode = CURLE_FAILED_INIT;
-    result.errorText = curl_easy_strerror(CURLE_FAILED_INIT);
-    return result;
-  }
-  curl_slist* headers = nullptr;
-  headers = curl_slist_append(headers, "Content-Type: application/x-www-form-urlencoded");
+  net::TransferOptions options;
+  options.url = url;
+  options.postBody = &body;
+  options.userAgent = RegisterAgentName();
   // The request carries no accept list and never waits for a 100-continue.
-  headers = curl_slist_append(headers, "Accept:");
-  headers = curl_slist_append(headers, "Expect:");
-  const std::string agent = RegisterAgentName();
+  options.headers = {"Content-Type: application/x-www-form-urlencoded", "Accept:", "Expect:"};
+  options.connectTimeout = std::chrono::milliseconds(kTimeoutMs);
+  options.connectRetries = kConnectRetries;
+  // Once connected, the exchange may go without a byte moving either way for at most this long.
+  options.stallLimit = std::chrono::milliseconds(kTimeoutMs);
+  options.stallFromConnect = true;
+  net::Transfer transfer(std::move(options));
+  net::MemorySink reply(kMaxRegisterReplyBytes);
+  const net::TransferResult done = transfer.Run(reply);
 
-  char errorBuffer[CURL_ERROR_SIZE];
-  CURLcode code = CURLE_OK;
-  Transfer transfer;
-  for (int attempt = 0; attempt <= kConnectRetries; ++attempt) {
-    curl_easy_reset(curl);
-    transfer = Transfer{};
-    transfer.curl = curl;
-    errorBuffer[0] = '\0';
-    curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-    curl_easy_setopt(curl, CURLOPT_POST, 1L);
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
-    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
-    curl_easy_setopt(curl, CURLOPT_USERAGENT, agent.c_str());
-    curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, kTimeoutMs);
-    curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
-    curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &OnProgress);
-    curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &OnBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &OnHeader);
-    curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
-    curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
-
-    ++result.connectAttempts;
-    code = curl_easy_perform(curl);
-    if (transfer.stalled) code = CURLE_OPERATION_TIMEDOUT;
-    if (code == CURLE_OK) break;
-    // Only a connection that could not be made is tried again, and only while no server has
-    // answered at all (a redirect's target failing is not retried): the form is never sent twice.
-    curl_off_t connectTime = 0;
-    curl_easy_getinfo(curl, CURLINFO_CONNECT_TIME_T, &connectTime);
-    const bool notConnected =
-        code == CURLE_COULDNT_CONNECT || (code == CURLE_OPERATION_TIMEDOUT && connectTime == 0);
-    if (!notConnected || transfer.lastStatus != 0) break;
-  }
-  long status = 0;
-  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
-  result.status = status;
-  result.errorCode = static_cast<unsigned>(code);
-  if (code == CURLE_OK) {
+  RegisterExchange result;
+  result.connectAttempts = done.attempts;
+  result.status = done.status;
+  result.errorCode = static_cast<unsigned>(done.code);
+  if (done.code == CURLE_OK) {
     result.result = RegisterExchange::Result::Ok;
   } else {
-    result.errorText = errorBuffer[0] ? errorBuffer : curl_easy_strerror(code);
-    if (transfer.overflow) result.errorText = "reply larger than the registration limit";
-    if (transfer.stalled) result.errorText = "nothing sent or received for 5000 ms";
-    const bool replyBegan = transfer.finalHeadersDone && !IsConnectFailure(code);
+    result.errorText = reply.Full() ? "reply larger than the registration limit" : done.errorText;
+    const bool replyBegan = done.finalHeadDone && !IsConnectFailure(done.code);
     result.result = replyBegan ? RegisterExchange::Result::ReadFailed : RegisterExchange::Result::SendFailed;
   }
-  result.reply = std::move(transfer.body);
-  curl_slist_free_all(headers);
-  curl_easy_cleanup(curl);
+  result.reply = std::move(reply.Body());
   return result;
 }
 

@@ -247,6 +247,8 @@ RegisterExchange ExchangeRegisterRequest(const std::string& url, const std::stri
   // Once connected, the exchange may go without a byte moving either way for at most this long.
   options.stallLimit = std::chrono::milliseconds(kTimeoutMs);
   options.stallFromConnect = true;
+  // The form (a password among it) is never sent again to a server it was not addressed to.
+  options.redirects = net::RedirectPolicy::KeepBodyWithinOrigin;
   net::Transfer transfer(std::move(options));
   net::MemorySink reply(kMaxRegisterReplyBytes);
   const net::TransferResult done = transfer.Run(reply);

@@ -40,6 +40,9 @@ class RegisterRedirectTest : public ::testing::Test {
       res.status = status_;
       res.set_header("Location", location_);
     });
+    origin_.server().Get("/View/Hop", [this](const httplib::Request&, httplib::Response& res) {
+      res.set_redirect(other_.url("/View/Again"), 307);
+    });
     origin_.Start();
     other_.Start();
   }
@@ -83,6 +86,7 @@ TEST_F(RegisterRedirectTest, BodyGoesAgainOnlyWithinItsOrigin) {
       // A redirect that drops the body may lead anywhere, as before.
       {"302 to another port", 302, other_.url("/View/Again"), true, "GET", "other"},
       {"303 to another port", 303, other_.url("/View/Again"), true, "GET", "other"},
+      {"302 within the origin, then 307 to another port", 302, "/View/Hop", true, "GET", "other"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -199,6 +199,8 @@ struct TransferResult {
   int attempts = 0;
 };
 
+struct Attempt;
+
 // One request, possibly over several connect attempts. Owns its libcurl handle.
 class Transfer {
  public:
@@ -215,7 +217,7 @@ class Transfer {
   TransferResult Run(Sink& sink, const std::vector<Validator*>& validators = {});
 
  private:
-  void Apply(struct Attempt& attempt, curl_slist* headers, char* errorBuffer);
+  void Apply(Attempt& attempt, curl_slist* headers, char* errorBuffer);
 
   TransferOptions m_options;
   CURL* m_curl = nullptr;

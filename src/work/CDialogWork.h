@@ -58,12 +58,12 @@ class CDialogWork : public CSkinPage, public IDownLoadFile, private IProgressTim
     STAGE_START = 10086,
     STAGE_LOGIN_INFO = 1000,
     STAGE_SERVER_LIST = 100,
-    STAGE_MANIFEST = 200,
-    STAGE_PACKAGE = 300,
-    STAGE_PACKAGE_UNPACK = 301,
-    STAGE_SERVER_DATA_LIST = 400,
-    STAGE_SERVER_DATA = 401,
-    STAGE_SERVER_DATA_UNPACK = 402,
+    STAGE_MANIFEST = kStageManifest,
+    STAGE_PACKAGE = kStagePackage,
+    STAGE_PACKAGE_UNPACK = kStagePackageUnpack,
+    STAGE_SERVER_DATA_LIST = kStageServerDataList,
+    STAGE_SERVER_DATA = kStageServerData,
+    STAGE_SERVER_DATA_UNPACK = kStageServerDataUnpack,
   };
 
   explicit CDialogWork(QWidget* parent, WorkServices services = WorkServices::OfProcess());

@@ -38,7 +38,7 @@ bool CVantorDlg::OnInitDialog() {
   // The page is chosen once: a game folder (with its configuration) gets the work page.
   CSkinPage* page = nullptr;
   if (PathExists(m_configPath)) {
-    m_workPage = new CDialogWork(this);
+    m_workPage = new CDialogWork(this, WorkServices::OfProcess());
     page = m_workPage;
   } else {
     m_installPage = new CDialogIntall(this, m_commandTail);

@@ -43,7 +43,34 @@ CFileDown* CFileDown::GetInstance() {
   return &instance;
 }
 
-CFileDown::CFileDown(DownloadSettings settings) : m_settings(settings) {}
+// Forwards the running job's reports to its listener while that is not withdrawn; the report
+// lock keeps RemoveListener waiting until a report under way has returned.
+class CFileDown::Relay : public IDownLoadFile {
+ public:
+  explicit Relay(CFileDown& owner) : owner_(owner) {}
+  void OnDownloadStart(int taskCode, std::string url, std::string localPath, int total) override {
+    std::lock_guard<std::recursive_mutex> lock(owner_.m_reportLock);
+    if (owner_.m_reportTo)
+      owner_.m_reportTo->OnDownloadStart(taskCode, std::move(url), std::move(localPath), total);
+  }
+  void OnDownloadProgress(int taskCode, std::string url, std::string localPath, int done,
+                          int total) override {
+    std::lock_guard<std::recursive_mutex> lock(owner_.m_reportLock);
+    if (owner_.m_reportTo)
+      owner_.m_reportTo->OnDownloadProgress(taskCode, std::move(url), std::move(localPath), done, total);
+  }
+  void OnDownloadFinish(int taskCode, std::string url, std::string localPath, int errorCode) override {
+    std::lock_guard<std::recursive_mutex> lock(owner_.m_reportLock);
+    if (owner_.m_reportTo)
+      owner_.m_reportTo->OnDownloadFinish(taskCode, std::move(url), std::move(localPath), errorCode);
+  }
+
+ private:
+  CFileDown& owner_;
+};
+
+CFileDown::CFileDown(DownloadSettings settings)
+    : m_settings(settings), m_relay(std::make_unique<Relay>(*this)) {}
 
 CFileDown::~CFileDown() {
   {
@@ -114,17 +141,12 @@ void CFileDown::Run() {
 bool CFileDown::ProcessOne() {
   if (!m_running) return false;
   std::unique_ptr<BindStatusCallback> job;
-  {
-    std::lock_guard<std::mutex> lock(m_jobsLock);
-    if (m_jobs.empty()) return m_running;
-    auto first = m_jobs.begin();
-    job = std::move(first->second);
-    m_jobs.erase(first);
-  }
-  const int errorCode = DownloadFile(*job);
-  if (job->listener)
-    Report("finish",
-           [&] { job->listener->OnDownloadFinish(job->taskCode, job->url, job->localPath, errorCode); });
+  IDownLoadFile* listener = BeginReports(job);
+  if (!job) return m_running;
+  const int errorCode = DownloadFile(*job, listener);
+  if (listener)
+    Report("finish", [&] { listener->OnDownloadFinish(job->taskCode, job->url, job->localPath, errorCode); });
+  EndReports();
   {
     std::lock_guard<std::mutex> lock(m_finishedLock);
     m_finished.push_back(std::move(job));
@@ -132,12 +154,40 @@ bool CFileDown::ProcessOne() {
   return m_running;
 }
 
+// Takes the next job out of the queue and makes its listener the relay's, in one step under
+// the report lock, so that a RemoveListener either finds the job waiting or finds it running.
+IDownLoadFile* CFileDown::BeginReports(std::unique_ptr<BindStatusCallback>& job) {
+  std::lock_guard<std::recursive_mutex> reports(m_reportLock);
+  std::lock_guard<std::mutex> lock(m_jobsLock);
+  if (m_jobs.empty()) return nullptr;
+  auto first = m_jobs.begin();
+  job = std::move(first->second);
+  m_jobs.erase(first);
+  m_reportTo = job->listener;
+  return m_reportTo ? m_relay.get() : nullptr;
+}
+
+void CFileDown::EndReports() {
+  std::lock_guard<std::recursive_mutex> reports(m_reportLock);
+  m_reportTo = nullptr;
+}
+
+void CFileDown::RemoveListener(IDownLoadFile* listener) {
+  if (!listener) return;
+  std::lock_guard<std::recursive_mutex> reports(m_reportLock);
+  {
+    std::lock_guard<std::mutex> lock(m_jobsLock);
+    std::erase_if(m_jobs, [listener](const auto& entry) { return entry.second->listener == listener; });
+  }
+  if (m_reportTo == listener) m_reportTo = nullptr;
+}
+
 std::string CFileDown::UserAgent() {
   const std::string name = CanonicalBaseName(BaseFileName(GetModulePath()));
   return name.empty() ? std::string(kShortProductName) : name;
 }
 
-int CFileDown::DownloadFile(const BindStatusCallback& job) {
+int CFileDown::DownloadFile(const BindStatusCallback& job, IDownLoadFile* listener) {
   net::TransferOptions options;
   options.url = net::EscapeRequestBytes(job.url);
   options.http10 = true;
@@ -156,15 +206,15 @@ int CFileDown::DownloadFile(const BindStatusCallback& job) {
   net::FileSink file(job.localPath);
   file.onOpened = [&](const net::ReplyHead& head) {
     total = head.announced;
-    if (job.listener)
+    if (listener)
       Report("start",
-             [&] { job.listener->OnDownloadStart(job.taskCode, job.url, job.localPath, ClampToInt(total)); });
+             [&] { listener->OnDownloadStart(job.taskCode, job.url, job.localPath, ClampToInt(total)); });
   };
   file.onWritten = [&](int64_t done) {
-    if (job.listener)
+    if (listener)
       Report("progress", [&] {
-        job.listener->OnDownloadProgress(job.taskCode, job.url, job.localPath, ClampToInt(done),
-                                         ClampToInt(total));
+        listener->OnDownloadProgress(job.taskCode, job.url, job.localPath, ClampToInt(done),
+                                     ClampToInt(total));
       });
   };
   net::AnnouncedLengthValidator announced;

@@ -13,6 +13,8 @@
 #include <string>
 #include <thread>
 
+#include "net/IDownloader.h"
+
 namespace zarn {
 
 // Receives the reports of a download, always on the worker thread: OnDownloadStart at most
@@ -82,7 +84,7 @@ struct DownloadSettings {
   std::chrono::milliseconds receiveTimeout{30000};
 };
 
-class CFileDown {
+class CFileDown : public IDownloader {
  public:
   // The process-wide worker, created on first use, destroyed at normal process exit.
   static CFileDown* GetInstance();
@@ -98,10 +100,16 @@ class CFileDown {
   // Queues a download and returns at once; from any thread, also from inside a report. A job
   // waiting for the same local path is replaced (the replaced one gets no report). Waiting jobs
   // run in ascending byte order of their local paths.
-  void AddTask(std::string url, std::string localPath, int taskCode, IDownLoadFile* listener);
+  void AddTask(std::string url, std::string localPath, int taskCode, IDownLoadFile* listener) override;
   // The same, for a file whose size or hash is known beforehand.
   void AddTask(std::string url, std::string localPath, int taskCode, IDownLoadFile* listener,
                DownloadExpectations expect);
+
+  // Withdraws a listener (a page being destroyed): its waiting jobs are dropped without a
+  // report, a running one of it reports to nobody. Waits for a report to it under way, so it
+  // may be called from inside one of that listener's reports but not while holding a lock
+  // that a report takes.
+  void RemoveListener(IDownLoadFile* listener) override;
 
   // The user agent of the transfers: the executable's file name up to its first ".".
   static std::string UserAgent();
@@ -110,8 +118,14 @@ class CFileDown {
   void Run();
   bool ProcessOne();
   // 0 when the file arrived complete, else an error code (see above).
-  int DownloadFile(const BindStatusCallback& job);
+  // Reports go to listener (the relay), not to the job's own listener.
+  int DownloadFile(const BindStatusCallback& job, IDownLoadFile* listener);
   bool HasJobs();
+  // The running job's reports go through the relay, which drops them once its listener is
+  // withdrawn.
+  class Relay;
+  IDownLoadFile* BeginReports(std::unique_ptr<BindStatusCallback>& job);
+  void EndReports();
 
   std::map<std::string, std::unique_ptr<BindStatusCallback>> m_jobs;
   std::mutex m_jobsLock;
@@ -124,6 +138,9 @@ class CFileDown {
   std::atomic<bool> m_running{false};
   std::atomic<bool> m_stopping{false};  // the destructor has begun
   const DownloadSettings m_settings;
+  std::recursive_mutex m_reportLock;  // held while a report runs; taken before m_jobsLock
+  IDownLoadFile* m_reportTo = nullptr;
+  std::unique_ptr<Relay> m_relay;
 };
 
 }  // namespace zarn

@@ -17,21 +17,25 @@
 namespace zarn {
 namespace {
 
-// Flushes everything written to the file system that holds path (the unpacked files among
-// it) and then the file itself.
-void FlushFileSystemOf(const std::string& path) {
+int Fsync(int fd) { return ::fsync(fd) == 0 ? 0 : (errno ? errno : EIO); }
+
+// Flushes the file system that holds path (the unpacked files among it) and then the file
+// itself: 0 or an errno. A file that cannot be opened is left to the rename to report.
+int FlushFileSystemOf(const std::string& path, const FileFlush& flush) {
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::syncfs(fd);
-  ::fsync(fd);
+  if (fd < 0) return 0;
+  int error = ::syncfs(fd) == 0 ? 0 : (errno ? errno : EIO);
+  if (error == 0) error = flush(fd);
   ::close(fd);
+  return error;
 }
 
-void FlushFolder(const std::string& folder) {
+int FlushFolder(const std::string& folder, const FileFlush& flush) {
   const int fd = ::open(folder.empty() ? "/" : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
+  if (fd < 0) return errno ? errno : EIO;
+  const int error = flush(fd);
   ::close(fd);
+  return error;
 }
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
@@ -83,19 +87,26 @@ PackageList SelectPackages(const std::string& launcherDir) {
   return ChoosePackages(installed, published);
 }
 
-CommitResult CommitManifest(const std::string& launcherDir, int32_t& pendingAtStart) {
+CommitResult CommitManifest(const std::string& launcherDir, int32_t& pendingAtStart, const FileFlush& flush) {
   if (pendingAtStart <= 0) return CommitResult::kNothingChosen;
   pendingAtStart = 0;
+  const FileFlush& toDisk = flush ? flush : FileFlush(Fsync);
   const std::string down = DownloadedManifestPath(launcherDir);
   const std::string xml = InstalledManifestPath(launcherDir);
   // The packages' files must be on disk before the manifest says they are installed.
-  FlushFileSystemOf(down);
+  if (const int error = FlushFileSystemOf(down, toDisk); error != 0) {
+    DebugOutput("cannot flush " + down + ": " + std::strerror(error));
+    return CommitResult::kNotFlushed;
+  }
   // rename() replaces update.xml in one step: it is the old or the new one, never missing.
   if (std::rename(down.c_str(), xml.c_str()) != 0) {
     DebugOutput("cannot install the package manifest " + down + ": " + std::strerror(errno));
     return CommitResult::kFailed;
   }
-  FlushFolder(launcherDir);
+  if (const int error = FlushFolder(launcherDir, toDisk); error != 0) {
+    DebugOutput("cannot flush the folder " + launcherDir + ": " + std::strerror(error));
+    return CommitResult::kNotFlushed;
+  }
   return CommitResult::kCommitted;
 }
 
@@ -179,7 +190,7 @@ bool WriteServerDataList(const ServerDataPlan& plan, const std::string& remoteDa
     ::unlink(part.c_str());
     return false;
   }
-  FlushFolder(plan.serverDataDir);
+  FlushFolder(plan.serverDataDir, Fsync);
   return true;
 }
 

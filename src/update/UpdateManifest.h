@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -41,12 +42,22 @@ enum class CommitResult {
   kNothingChosen,  // pendingAtStart was 0: neither file touched
   kCommitted,      // "update.down" is now "update.xml"
   kFailed,         // the rename failed; the old "update.xml" is intact (next start repeats)
+  kNotFlushed,     // a flush failed: what the manifest would claim may not be on disk
 };
 
+// Flushes one open file or folder to the disk: 0, or an errno. The default is fsync; tests
+// hand in a failing one.
+using FileFlush = std::function<int(int fd)>;
+
 // When pendingAtStart > 0: sets it to 0 and makes "update.down" the installed manifest. The
-// unpacked files and the new manifest are flushed to disk first, then one rename replaces
-// "update.xml", so it is never missing or half-written, even across a power loss.
-CommitResult CommitManifest(const std::string& launcherDir, int32_t& pendingAtStart);
+// file system of the game folder (the unpacked files) and the new manifest are flushed first,
+// then one rename replaces "update.xml", so it is never missing or half-written, even across a
+// power loss; then the folder is flushed so that the rename lasts. A flush that fails before
+// the rename leaves "update.xml" as it was; one of the folder after it is reported all the
+// same (the new manifest's files are on disk by then). Slow on a busy disk: not for the
+// user-interface thread.
+CommitResult CommitManifest(const std::string& launcherDir, int32_t& pendingAtStart,
+                            const FileFlush& flush = {});
 
 // ---- Per-server data -------------------------------------------------------------------------
 

@@ -9,8 +9,6 @@
 #include <QScreen>
 #include <QTimerEvent>
 #include <QTreeWidget>
-#include <algorithm>
-#include <cstdio>
 
 #include "app/CVantorApp.h"
 #include "app/DesktopShortcut.h"
@@ -50,15 +48,31 @@ LayoutRect BarRect(const LayoutPoint& at, const LayoutRect& page, const QImage& 
 
 }  // namespace
 
-CDialogWork::CDialogWork(QWidget* parent) : CSkinPage(parent, GetLayout().WorkClient) {
+WorkServices WorkServices::OfProcess() { return {CFileDown::GetInstance(), TheApp().m_pHttpClient}; }
+
+CDialogWork::CDialogWork(QWidget* parent, WorkServices services)
+    : CSkinPage(parent, GetLayout().WorkClient), services_(services) {
   setObjectName(QStringLiteral("workPage"));
   launcherPath = GetModulePath();
   launcherDir = DirName(launcherPath);
+  if (!services_.downloader) services_.downloader = CFileDown::GetInstance();
+  UpdateSessionSetup setup;
+  setup.downloader = services_.downloader;
+  setup.listener = this;
+  setup.extraction = &extraction;
+  setup.timer = this;
+  setup.observer = this;
+  setup.gameDir = launcherDir;
+  session_ = std::make_unique<UpdateSession>(std::move(setup));
 }
 
 CDialogWork::~CDialogWork() { OnDestroy(); }
 
-void CDialogWork::OnDestroy() { extraction.Stop(); }
+void CDialogWork::OnDestroy() {
+  // No report of a job of this page may reach it once it is gone.
+  services_.downloader->RemoveListener(this);
+  extraction.Stop();
+}
 
 bool CDialogWork::OnInitDialog() {
   const CLayoutConfig& layout = GetLayout();
@@ -128,7 +142,7 @@ bool CDialogWork::OnInitDialog() {
   treeFont.setWeight(QFont::Normal);
   m_serverTree->setFont(treeFont);
 
-  stage_ = STAGE_START;
+  session_->SetStage(STAGE_START);
   SetTimer(kStartTimer, 100);
   return true;
 }
@@ -164,7 +178,7 @@ void CDialogWork::OnTimer(int id) {
     const int result = LoadLauncherInfo();
     if (result < 0) {
       if (AskLauncherInfoRetry()) {
-        stage_ = STAGE_START;
+        session_->SetStage(STAGE_START);
         SetTimer(kStartTimer, 100);
       } else {
         ExitProcess(0);
@@ -174,31 +188,7 @@ void CDialogWork::OnTimer(int id) {
     }
     return;
   }
-  if (id == kProgressTimer) {
-    if (stage_ == STAGE_PACKAGE_UNPACK || stage_ == STAGE_SERVER_DATA_UNPACK) {
-      const CExtractionQueue::Snapshot snap = extraction.Poll();
-      if (snap.result != 0) {
-        KillTimer(kProgressTimer);
-        ShowRetryPrompt(Utf8ToAnsi("解压文件失败!!"));
-        return;
-      }
-      if (!snap.queueEmpty) {
-        fileTotal = snap.total;
-        fileDone = snap.index;
-      } else {
-        KillTimer(kProgressTimer);
-        UpdateBars();
-        if (stage_ == STAGE_PACKAGE_UNPACK) {
-          DownloadNextPackage();
-        } else {
-          WriteServerDataList(serverData, remoteDataText);
-          StartGame();
-        }
-        return;
-      }
-    }
-    UpdateBars();
-  }
+  if (id == kProgressTimer) session_->OnProgressTick();
 }
 
 std::string CDialogWork::BaseUrl() const { return settings.useCdnHost ? CdnBaseUrl() : StorageBaseUrl(); }
@@ -222,63 +212,36 @@ void CDialogWork::OnStart() {
 }
 
 void CDialogWork::StartUpdate() {
-  m_startButton->setEnabled(false);
-  stage_ = STAGE_MANIFEST;
-  QueueDownload({BaseUrl() + "public/update.xml", DownloadedManifestPath(launcherDir), kTaskCodeDownload});
-  fileDone = 0;
-  fileTotal = 0;
-  SetTimer(kProgressTimer, 100);
+  session_->StartUpdate(BaseUrl(),
+                        selectedServer ? std::optional<std::string>(selectedServer->id) : std::nullopt);
 }
 
-void CDialogWork::DownloadNextPackage() {
-  if (pendingPackages.empty()) {
-    CommitManifest(launcherDir, pendingAtStart);
-    CheckServerData();
-    return;
-  }
-  const std::string key = pendingPackages.begin()->first;
-  m_startButton->setEnabled(false);
-  stage_ = STAGE_PACKAGE;
-  fileDone = 0;
-  fileTotal = 0;
-  SetTimer(kProgressTimer, 100);
-  QueueDownload({BaseUrl() + "public/zip/" + key, PackageDownloadPath(launcherDir, key), kTaskCodeDownload});
+void CDialogWork::DownloadNextPackage() { session_->DownloadNextPackage(); }
+void CDialogWork::CheckServerData() { session_->CheckServerData(); }
+void CDialogWork::DownloadServerPackage() { session_->DownloadServerPackage(); }
+
+void CDialogWork::SetProgressTimer() { SetTimer(kProgressTimer, 100); }
+void CDialogWork::KillProgressTimer() { KillTimer(kProgressTimer); }
+void CDialogWork::DisableStart() { m_startButton->setEnabled(false); }
+
+void CDialogWork::ShowFileProgress(int32_t done, int32_t total) {
+  fileDone = done;
+  fileTotal = total;
 }
 
-void CDialogWork::CheckServerData() {
-  if (!selectedServer) {
-    ShowRetryPrompt(Utf8ToAnsi("没有选择服务器"));
-    return;
-  }
-  serverData = PlanServerData(launcherDir, selectedServer->id);
-  if (!serverData.hasData) {
-    serverData.serverDataId.clear();
-    StartGame();
-    return;
-  }
-  stage_ = STAGE_SERVER_DATA_LIST;
-  fileDone = 0;
-  fileTotal = 0;
-  SetTimer(kProgressTimer, 100);
-  QueueDownload({BaseUrl() + serverData.listUrlPath, serverData.listLocalPath, kTaskCodeDownload});
+void CDialogWork::ShowOverallProgress(int32_t done, int32_t total) {
+  overallDone = done;
+  overallTotal = total;
 }
 
-void CDialogWork::DownloadServerPackage() {
-  stage_ = STAGE_SERVER_DATA;
-  fileDone = 0;
-  fileTotal = 0;
-  SetTimer(kProgressTimer, 100);
-  QueueDownload({BaseUrl() + serverData.archiveUrlPath, serverData.archiveLocalPath, kTaskCodeDownload});
-}
-
-void CDialogWork::QueueExtraction(const std::string& archive, const std::string& dest) {
-  extraction.QueueExtraction(archive, dest);
-}
+void CDialogWork::RefreshBars() { UpdateBars(); }
+void CDialogWork::UpdateFailed(const UpdateFailure& failure) { ShowRetryPrompt(failure.text); }
+void CDialogWork::StartTheGame() { StartGame(); }
 
 std::string CDialogWork::GameParameters() const {
   if (!selectedServer) return {};
   const ZoneRecord* zone = selectedServer->zone;
-  const std::string id = serverData.serverDataId.empty() ? "(null)" : selectedServer->id;
+  const std::string id = session_->serverData().serverDataId.empty() ? "(null)" : selectedServer->id;
   return " -Zone:" + (zone ? zone->realname : std::string()) + " -Server:" + selectedServer->name +
          " -IP:" + selectedServer->ip + " -Port:" + selectedServer->port +
          " -Version:" + (zone ? zone->version : std::string()) + " -ID:" + id + " -Agent:" + GetAgentId();
@@ -294,7 +257,7 @@ void CDialogWork::StartGame() {
 }
 
 int CDialogWork::LoadLauncherInfo() {
-  GenericHTTPClient* client = TheApp().m_pHttpClient;
+  GenericHTTPClient* client = services_.httpClient;
   GenericHTTPClient local;
   if (!client) client = &local;
   const FetchFunction fetch = [client](const std::string& url) -> std::optional<std::string> {
@@ -313,18 +276,18 @@ int CDialogWork::LoadLauncherInfo() {
 
 void CDialogWork::QueueDownload(const DownloadRequest& request) {
   PrepareDownload(request);
-  CFileDown::GetInstance()->AddTask(request.url, request.localPath, request.taskCode, this);
+  services_.downloader->AddTask(request.url, request.localPath, request.taskCode, this);
 }
 
 void CDialogWork::RequestLoginInfo() {
-  stage_ = STAGE_LOGIN_INFO;
+  session_->SetStage(STAGE_LOGIN_INFO);
   QueueDownload(LoginInfoRequest(launcherDir));
   fileDone = 0;
   fileTotal = 0;
 }
 
 void CDialogWork::RequestServerList() {
-  stage_ = STAGE_SERVER_LIST;
+  session_->SetStage(STAGE_SERVER_LIST);
   QueueDownload(ServerListRequest(launcherDir, serverListUrl));
   fileDone = 0;
   fileTotal = 0;
@@ -350,79 +313,26 @@ void CDialogWork::OnDownloadFinish(int taskCode, std::string url, std::string lo
 void CDialogWork::HandleDownloadFinish(int taskCode, const std::string& url, const std::string& localPath,
                                        int errorCode) {
   (void)url;
-  if (errorCode != 0) {
+  if (errorCode == 0 && stage() == STAGE_LOGIN_INFO) {
+    if (ReadLoginInfo(TempDownPath(launcherDir), &loginInfo))
+      RequestServerList();
+    else
+      ShowLoginInfoFailure();
+  } else if (errorCode == 0 && stage() == STAGE_SERVER_LIST) {
     KillTimer(kProgressTimer);
-    char text[1024];
-    std::snprintf(text, sizeof text, Utf8ToAnsi("下载文件失败[%s]错误ID[%d]").c_str(), localPath.c_str(),
-                  errorCode);
-    ShowRetryPrompt(text);
-    return;
-  }
-  switch (stage_) {
-    case STAGE_LOGIN_INFO:
-      if (ReadLoginInfo(TempDownPath(launcherDir), &loginInfo))
-        RequestServerList();
-      else
-        ShowLoginInfoFailure();
-      break;
-    case STAGE_SERVER_LIST: {
-      KillTimer(kProgressTimer);
-      // No record of the old list may outlive it.
-      selectedServer = nullptr;
-      m_serverTree->clear();
-      const ServerListStep step = LoadDownloadedServerList(launcherDir, pageUrl, serverList);
-      mainPageUrl = serverList.mainPageUrl;
-      if (step.navigateTo) m_browser.Navigate(*step.navigateTo);
-      FillServerTree();
-      if (step.enableStart) m_startButton->setEnabled(true);
-      TraceTiming("server-tree");
-      break;
-    }
-    case STAGE_MANIFEST:
-      KillTimer(kProgressTimer);
-      pendingPackages = SelectPackages(launcherDir);
-      pendingAtStart = overallTotal = static_cast<int32_t>(pendingPackages.size());
-      overallDone = 0;
-      DownloadNextPackage();
-      break;
-    case STAGE_PACKAGE: {
-      if (!pendingPackages.empty()) pendingPackages.erase(pendingPackages.begin());
-      overallDone = std::max<int32_t>(0, overallTotal - static_cast<int32_t>(pendingPackages.size()));
-      KillTimer(kProgressTimer);
-      // The package's own name decides, so a game folder whose path happens to hold ".zip"
-      // does not make every package an archive.
-      if (BaseFileName(localPath).find(".zip") != std::string::npos) {
-        stage_ = STAGE_PACKAGE_UNPACK;
-        QueueExtraction(localPath, PackageDestination(launcherDir));
-        SetTimer(kProgressTimer, 100);
-      } else {
-        DownloadNextPackage();
-      }
-      break;
-    }
-    case STAGE_SERVER_DATA_LIST: {
-      KillTimer(kProgressTimer);
-      const ServerDataComparison comparison = CompareServerData(serverData);
-      if (!comparison.listRead) {
-        ShowRetryPrompt(comparison.failureText);
-        break;
-      }
-      remoteDataText = comparison.remoteDataText;
-      localDataText = comparison.localDataText;
-      if (comparison.upToDate)
-        StartGame();
-      else
-        DownloadServerPackage();
-      break;
-    }
-    case STAGE_SERVER_DATA:
-      KillTimer(kProgressTimer);
-      stage_ = STAGE_SERVER_DATA_UNPACK;
-      QueueExtraction(localPath, serverData.serverDataDir);
-      SetTimer(kProgressTimer, 100);
-      break;
-    default:
-      break;
+    // No record of the old list may outlive it.
+    selectedServer = nullptr;
+    m_serverTree->clear();
+    const ServerListStep step = LoadDownloadedServerList(launcherDir, pageUrl, serverList);
+    mainPageUrl = serverList.mainPageUrl;
+    if (step.navigateTo) m_browser.Navigate(*step.navigateTo);
+    FillServerTree();
+    if (step.enableStart) m_startButton->setEnabled(true);
+    TraceTiming("server-tree");
+  } else {
+    // A failed download in any stage, and the update road's stages.
+    session_->OnDownloadFinish(localPath, errorCode);
+    if (errorCode != 0) return;
   }
   if (taskCode == kTaskCodeSelfUpdate) RunSelfUpdate(launcherDir, launcherPath, localPath);
 }

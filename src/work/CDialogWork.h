@@ -5,6 +5,7 @@
 #include <QBasicTimer>
 #include <QPointer>
 #include <atomic>
+#include <memory>
 #include <string>
 
 #include "browser/CWebBrowser2.h"
@@ -12,6 +13,7 @@
 #include "skin/CSkinPage.h"
 #include "update/CExtractionQueue.h"
 #include "update/UpdateManifest.h"
+#include "update/UpdateSession.h"
 #include "work/GameSettings.h"
 #include "work/LauncherInfo.h"
 #include "work/ServerList.h"
@@ -22,8 +24,18 @@ class QTreeWidgetItem;
 namespace zarn {
 
 class CMyTreeCtrl;
+class GenericHTTPClient;
+class IDownloader;
 
-class CDialogWork : public CSkinPage, public IDownLoadFile {
+// The page's download worker and HTTP client. The launcher hands it the process-wide ones;
+// tests hand it a worker with short time-outs. A null client: a client of its own per request.
+struct WorkServices {
+  IDownloader* downloader = nullptr;
+  GenericHTTPClient* httpClient = nullptr;
+  static WorkServices OfProcess();
+};
+
+class CDialogWork : public CSkinPage, public IDownLoadFile, private IProgressTimer, private IUpdateObserver {
   Q_OBJECT
  public:
   enum ControlId {
@@ -46,17 +58,17 @@ class CDialogWork : public CSkinPage, public IDownLoadFile {
     STAGE_START = 10086,
     STAGE_LOGIN_INFO = 1000,
     STAGE_SERVER_LIST = 100,
-    STAGE_MANIFEST = 200,
-    STAGE_PACKAGE = 300,
-    STAGE_PACKAGE_UNPACK = 301,
-    STAGE_SERVER_DATA_LIST = 400,
-    STAGE_SERVER_DATA = 401,
-    STAGE_SERVER_DATA_UNPACK = 402,
+    STAGE_MANIFEST = kStageManifest,
+    STAGE_PACKAGE = kStagePackage,
+    STAGE_PACKAGE_UNPACK = kStagePackageUnpack,
+    STAGE_SERVER_DATA_LIST = kStageServerDataList,
+    STAGE_SERVER_DATA = kStageServerData,
+    STAGE_SERVER_DATA_UNPACK = kStageServerDataUnpack,
   };
 
-  explicit CDialogWork(QWidget* parent);
+  explicit CDialogWork(QWidget* parent, WorkServices services = WorkServices::OfProcess());
   ~CDialogWork() override;
-  // Stops and waits for the extraction thread.
+  // Withdraws the page from its download worker, stops and waits for the extraction thread.
   void OnDestroy();
 
   // Builds every control; false when the web panel could not be created (the page then stays
@@ -88,7 +100,7 @@ class CDialogWork : public CSkinPage, public IDownLoadFile {
   virtual void HandleDownloadFinish(int taskCode, const std::string& url, const std::string& localPath,
                                     int errorCode);
 
-  // The update road after the start command.
+  // The update road after the start command; the steps are the update session's.
   void OnStart();
   void StartUpdate();
   void DownloadNextPackage();
@@ -104,7 +116,8 @@ class CDialogWork : public CSkinPage, public IDownLoadFile {
   QComboBox* resolutionCombo() const { return m_resolutionCombo; }
   QComboBox* qualityCombo() const { return m_qualityCombo; }
   CWebBrowser2& browser() { return m_browser; }
-  int stage() const { return stage_; }
+  int stage() const { return session_->stage(); }
+  const UpdateSession& session() const { return *session_; }
 
   // The page's geometry and state, public for the frame and for tests.
   LayoutRect blueBarRect, greenBarRect, blueBarFullRect, greenBarFullRect;
@@ -119,10 +132,6 @@ class CDialogWork : public CSkinPage, public IDownLoadFile {
   ServerRecord* selectedServer = nullptr;
   GameSettings settings;
   std::vector<ScreenResolution> resolutions;
-  PackageList pendingPackages;
-  int32_t pendingAtStart = 0;
-  ServerDataPlan serverData;
-  std::string remoteDataText, localDataText;
   CExtractionQueue extraction;
   std::atomic<int32_t> fileDone{0}, fileTotal{0};
   int32_t overallDone = 0, overallTotal = 0;
@@ -132,14 +141,23 @@ class CDialogWork : public CSkinPage, public IDownLoadFile {
   void timerEvent(QTimerEvent*) override;
   void UpdateBars();
 
-  int stage_ = STAGE_NONE;
-
  private:
   void FillServerTree();
   std::string BaseUrl() const;
-  void QueueExtraction(const std::string& archive, const std::string& dest);
-  void OnExtractionTick();
   void QueueDownload(const DownloadRequest& request);
+
+  // What the update session needs of the page.
+  void SetProgressTimer() override;
+  void KillProgressTimer() override;
+  void DisableStart() override;
+  void ShowFileProgress(int32_t done, int32_t total) override;
+  void ShowOverallProgress(int32_t done, int32_t total) override;
+  void RefreshBars() override;
+  void UpdateFailed(const UpdateFailure& failure) override;
+  void StartTheGame() override;
+
+  WorkServices services_;
+  std::unique_ptr<UpdateSession> session_;
 
   QImage m_blueBarImage, m_greenBarImage;
   bool m_hasBlueBar = false, m_hasGreenBar = false;

@@ -106,12 +106,12 @@ const FaultCase kCases[] = {
      RoadOutcome::kExtractFailed, kExtractNotOpened, "download/b.zip", 100000},
     {"PackageStallsBeforeItsHead",
      [](FaultFixture& f, std::string&) { f.server.Misbehave("/public/zip/b.zip", With(Fault::kStallHead)); },
-     RoadOutcome::kDownloadFailed, kErrorTimedOut, "download/b.zip", -1, true},
+     RoadOutcome::kDownloadFailed, kErrorTimedOut, "download/b.zip", -1},
     {"PackageStallsMidBody",
      [](FaultFixture& f, std::string&) {
        f.server.Misbehave("/public/zip/b.zip", With(Fault::kStallBody, 70000));
      },
-     RoadOutcome::kDownloadFailed, kErrorTimedOut, "download/b.zip", 70000, true},
+     RoadOutcome::kDownloadFailed, kErrorTimedOut, "download/b.zip", 70000},
     {"RedirectLoop",
      [](FaultFixture& f, std::string&) {
        f.server.Misbehave("/public/zip/b.zip", With(Fault::kRedirect, 0, 0, "/public/zip/b.zip"));
@@ -142,7 +142,7 @@ const FaultCase kCases[] = {
      [](FaultFixture& f, std::string&) {
        f.server.Misbehave("/ClientData/12.zip", With(Fault::kStallBody, 100));
      },
-     RoadOutcome::kDownloadFailed, kErrorTimedOut, "Custom/12.zip", 100, true},
+     RoadOutcome::kDownloadFailed, kErrorTimedOut, "Custom/12.zip", 100},
     // Archives that arrive whole but cannot or must not be unpacked.
     {"PackageIsAnErrorPage",
      [](FaultFixture& f, std::string&) { f.server.Serve("/public/zip/b.zip", "<html>busy</html>"); },

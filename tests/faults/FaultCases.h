@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "FaultFixture.h"
-#include "UpdateRoad.h"
+#include "support/UpdateRunner.h"
 
 namespace zarn::test {
 
@@ -19,7 +19,6 @@ struct FaultCase {
   int code;                // download report code or extraction result
   const char* failedPath;  // relative to the game folder; the path the prompt names
   long localBytes;         // bytes of that file afterwards; -1: it does not exist; -2: it exists
-  bool stalls = false;     // bounded only by the receive time-out
 };
 
 void PrintTo(const FaultCase& c, std::ostream* os);

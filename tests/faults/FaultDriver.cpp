@@ -1,6 +1,6 @@
-// A launcher stand-in that the fault tests start and kill: it runs the client update on a real
-// game folder with the launcher's own core pieces, as the work page does, and prints each step
-// as it begins, so that a test can kill it at a chosen or a random moment.
+// A launcher stand-in that the fault tests start and kill: it runs the work page's update session
+// on a real game folder and prints each step as it begins, so that a test can kill it at a
+// chosen or a random moment.
 //
 //   zarn_fault_driver update <gameDir> <base> [--server ID] [--fsize BYTES] [--receive-timeout-ms N]
 //       prints "step …" lines, then the outcome; exit status 0 when the update completed.
@@ -15,8 +15,8 @@
 #include <cstring>
 #include <string>
 
-#include "UpdateRoad.h"
 #include "support/TestSupport.h"
+#include "support/UpdateRunner.h"
 #include "update/UpdateManifest.h"
 
 namespace {
@@ -55,7 +55,7 @@ int Update(int argc, char** argv) {
     }
   }
   options.onStep = [](const std::string& step) { Say("step " + step); };
-  const zarn::test::RoadOutcome outcome = zarn::test::RunUpdateRoad(argv[2], argv[3], options);
+  const zarn::test::RoadOutcome outcome = zarn::test::RunUpdateSession(argv[2], argv[3], options);
   Say(zarn::test::DescribeOutcome(outcome));
   return outcome.kind == zarn::test::RoadOutcome::kComplete ? 0 : 1;
 }

@@ -1,6 +1,6 @@
 // The faults of the update road on the real work page: the player's prompt, word for word, for
-// each fault the page meets within its own time-outs (the stalls are left to the core tests: the
-// page waits 30 s for a silent server), and the game folder afterwards.
+// each fault of the table, and the game folder afterwards. The page is handed a download worker
+// with short time-outs, so that a silent server fails within the test's patience.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -15,13 +15,6 @@
 
 namespace zarn::test {
 namespace {
-
-std::vector<FaultCase> CasesWithinThePagesTimeOuts() {
-  std::vector<FaultCase> cases;
-  for (const FaultCase& c : FaultCases())
-    if (!c.stalls) cases.push_back(c);
-  return cases;
-}
 
 class PageFaultTest : public ::testing::TestWithParam<FaultCase> {
  protected:
@@ -58,7 +51,11 @@ TEST_P(PageFaultTest, ThePlayerSeesTheFaultAndCancelEndsTheLauncher) {
   c.arrange(f, base);
   EnvGuard storage("ZARN_STORAGE_BASE_URL", base);  // "HuaWeiCDN" is 0 in the game folder
 
-  CDialogWork page(nullptr);
+  DownloadSettings shortLimits;
+  shortLimits.connectTimeout = std::chrono::milliseconds(500);
+  shortLimits.receiveTimeout = std::chrono::milliseconds(700);
+  CFileDown worker(shortLimits);
+  CDialogWork page(nullptr, {&worker, nullptr});
   page.OnInitDialog();  // without a web panel the page only skips its start-up chain
   page.KillTimer(CDialogWork::kStartTimer);
   ServerRecord server;
@@ -90,7 +87,7 @@ TEST_P(PageFaultTest, ThePlayerSeesTheFaultAndCancelEndsTheLauncher) {
   EXPECT_EQ(exits, std::vector<int>{0});
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, PageFaultTest, ::testing::ValuesIn(CasesWithinThePagesTimeOuts()),
+INSTANTIATE_TEST_SUITE_P(Faults, PageFaultTest, ::testing::ValuesIn(FaultCases()),
                          [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

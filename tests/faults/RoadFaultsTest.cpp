@@ -9,8 +9,8 @@
 
 #include "FaultCases.h"
 #include "FaultFixture.h"
-#include "UpdateRoad.h"
 #include "net/CFileDown.h"
+#include "support/UpdateRunner.h"
 #include "update/Extract.h"
 
 namespace zarn::test {
@@ -31,7 +31,7 @@ TEST_P(RoadFaultTest, PlayerIsToldFolderStaysRepairableAndTheNextStartCompletes)
   c.arrange(f, base);
   const bool absoluteExisted = Exists(AbsoluteProbe());
 
-  const RoadOutcome outcome = RunUpdateRoad(f.game.dir, base, options);
+  const RoadOutcome outcome = RunUpdateSession(f.game.dir, base, options);
   EXPECT_EQ(outcome.kind, c.kind) << DescribeOutcome(outcome);
   EXPECT_EQ(outcome.code, c.code) << DescribeOutcome(outcome);
   if (c.kind != RoadOutcome::kComplete) {
@@ -58,7 +58,7 @@ TEST_P(RoadFaultTest, PlayerIsToldFolderStaysRepairableAndTheNextStartCompletes)
 
   // The next start, with the network and the publisher sound again.
   f.PublishAll();
-  const RoadOutcome next = RunUpdateRoad(f.game.dir, f.server.base(), options);
+  const RoadOutcome next = RunUpdateSession(f.game.dir, f.server.base(), options);
   EXPECT_EQ(next.kind, RoadOutcome::kComplete) << DescribeOutcome(next);
   f.ExpectComplete("after the next start");
 }
@@ -76,7 +76,7 @@ TEST(HostileManifestTest, KeysOutsideTheDownloadFolderAreNotFetched) {
   f.server.Serve("/public/update.xml", ManifestXml(published));
   RoadOptions options;
   options.serverId = "12";
-  const RoadOutcome outcome = RunUpdateRoad(f.game.dir, f.server.base(), options);
+  const RoadOutcome outcome = RunUpdateSession(f.game.dir, f.server.base(), options);
   EXPECT_EQ(outcome.kind, RoadOutcome::kComplete) << DescribeOutcome(outcome);
   EXPECT_EQ(outcome.packagesChosen, 3);  // a, b, c
   // The manifest, a, b and c, the server list and its archive: nothing else was asked for.

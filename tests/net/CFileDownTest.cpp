@@ -512,6 +512,48 @@ TEST_F(FileDownTest, DestructionFinishesTheRunningTransferAndDropsWaitingJobs) {
   EXPECT_EQ(server.connections(), 0);
 }
 
+// A listener going away: its running job goes on without telling it, its waiting job is
+// dropped, another listener's job runs as before.
+TEST_F(FileDownTest, AWithdrawnListenerHearsNothingMore) {
+  RawServer server(Answer(Reply200("other")));
+  Gate gate;
+  Recorder leaving;
+  CFileDown worker(settings);
+  worker.AddTask(gate.url(), Local("a-gate"), kTaskOrdinary, &leaving);
+  ASSERT_TRUE(gate.Entered());
+  worker.AddTask(server.url("/dropped"), Local("b-dropped"), kTaskOrdinary, &leaving);
+  worker.AddTask(server.url("/kept"), Local("c-kept"), kTaskOrdinary, &recorder);
+  worker.RemoveListener(&leaving);
+  gate.Open();
+  ASSERT_TRUE(recorder.WaitForFinishes(1));
+  EXPECT_TRUE(leaving.reports().empty());
+  EXPECT_EQ(test::ReadFile(Local("a-gate")), "g");  // the running transfer was not cut
+  EXPECT_FALSE(test::Exists(Local("b-dropped")));
+  EXPECT_EQ(server.requests().size(), 1u);
+  EXPECT_EQ(test::ReadFile(Local("c-kept")), "other");
+}
+
+// Withdrawn from inside its own report: the rest of that job's reports do not come.
+TEST_F(FileDownTest, AListenerMayWithdrawFromInsideItsReport) {
+  const std::string body = Pattern(3 * kMiB);
+  RawServer server(Answer(Reply200(body)));
+  CFileDown worker(settings);
+  struct Leaving : Recorder {
+    CFileDown* worker = nullptr;
+    void OnDownloadStart(int taskCode, std::string url, std::string localPath, int total) override {
+      Recorder::OnDownloadStart(taskCode, url, localPath, total);
+      worker->RemoveListener(this);
+    }
+  } leaving;
+  leaving.worker = &worker;
+  worker.AddTask(server.url("/big"), Local("a-big"), kTaskOrdinary, &leaving);
+  worker.AddTask(server.url("/big"), Local("b-after"), kTaskOrdinary, &recorder);
+  ASSERT_TRUE(recorder.WaitForFinishes(1));
+  ASSERT_EQ(leaving.reports().size(), 1u);
+  EXPECT_EQ(leaving.reports()[0].kind, Report::kStart);
+  EXPECT_EQ(test::ReadFile(Local("a-big")), body);
+}
+
 TEST_F(FileDownTest, DestructionIsNotHeldUpByReportsThatQueueMoreWork) {
   RawServer server(Answer(Reply200("again")));
   auto worker = std::make_unique<CFileDown>(settings);

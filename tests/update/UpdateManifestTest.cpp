@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cerrno>
 #include <thread>
 
 #include "support/TestSupport.h"
@@ -224,6 +225,26 @@ TEST(CommitManifestTest, FailedRenameKeepsTheInstalledManifest) {
   int32_t pendingAtStart = 2;
   EXPECT_EQ(CommitManifest(dir.path(), pendingAtStart), CommitResult::kFailed);
   EXPECT_EQ(ReadFile(dir.file("update.xml")), "installed");
+}
+
+// A flush that fails: before the rename (the file) the installed manifest stays; after it (the
+// folder) the new one is in place but the commit still reports the failure.
+TEST(CommitManifestTest, AFailedFlushIsReported) {
+  for (const int failingCall : {1, 2}) {
+    SCOPED_TRACE(failingCall);
+    TempDir dir;
+    WriteFile(dir.file("update.xml"), "installed");
+    WriteFile(dir.file("update.down"), "new");
+    int calls = 0;
+    const FileFlush flush = [&](int fd) {
+      EXPECT_GE(fd, 0);
+      return ++calls == failingCall ? EIO : 0;
+    };
+    int32_t pendingAtStart = 2;
+    EXPECT_EQ(CommitManifest(dir.path(), pendingAtStart, flush), CommitResult::kNotFlushed);
+    EXPECT_EQ(calls, failingCall);
+    EXPECT_EQ(ReadFile(dir.file("update.xml")), failingCall == 1 ? "installed" : "new");
+  }
 }
 
 TEST(CommitManifestTest, ReadersNeverFindTheManifestMissingOrPartial) {

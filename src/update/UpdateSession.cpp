@@ -1,0 +1,240 @@
+#include "update/UpdateSession.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <system_error>
+#include <utility>
+
+#include "net/CFileDown.h"
+#include "update/CExtractionQueue.h"
+#include "util/CodePage.h"
+#include "util/Debug.h"
+#include "util/Paths.h"
+#include "work/WorkDownload.h"
+
+namespace zarn {
+namespace {
+
+// On a thread of its own; run here and now when no thread can be started.
+std::future<int> RunInBackground(std::function<int()> job) {
+  try {
+    return std::async(std::launch::async, job);
+  } catch (const std::system_error& e) {
+    DebugOutput(std::string("no thread for a background step: ") + e.what());
+    std::promise<int> done;
+    done.set_value(job());
+    return done.get_future();
+  }
+}
+
+}  // namespace
+
+std::string DownloadFailureText(const std::string& localPath, int errorCode) {
+  char text[1024];
+  std::snprintf(text, sizeof text, Utf8ToAnsi("下载文件失败[%s]错误ID[%d]").c_str(), localPath.c_str(),
+                errorCode);
+  return text;
+}
+
+UpdateSession::UpdateSession(UpdateSessionSetup setup) : setup_(std::move(setup)) {}
+
+UpdateSession::~UpdateSession() {
+  if (backgroundResult_.valid()) backgroundResult_.wait();
+}
+
+void UpdateSession::StartUpdate(const std::string& baseUrl, std::optional<std::string> serverId) {
+  baseUrl_ = baseUrl;
+  serverId_ = std::move(serverId);
+  setup_.observer->DisableStart();
+  stage_ = kStageManifest;
+  Step("manifest");
+  QueueDownload(baseUrl_ + "public/update.xml", DownloadedManifestPath(setup_.gameDir));
+  ResetFileProgress();
+  setup_.timer->SetProgressTimer();
+}
+
+void UpdateSession::OnDownloadFinish(const std::string& localPath, int errorCode) {
+  if (errorCode != 0) {
+    setup_.timer->KillProgressTimer();
+    Fail(UpdateFailure::kDownload, errorCode, localPath, DownloadFailureText(localPath, errorCode));
+    return;
+  }
+  switch (stage_) {
+    case kStageManifest:
+      setup_.timer->KillProgressTimer();
+      pendingPackages_ = SelectPackages(setup_.gameDir);
+      pendingAtStart_ = overallTotal_ = static_cast<int32_t>(pendingPackages_.size());
+      setup_.observer->ShowOverallProgress(0, overallTotal_);
+      DownloadNextPackage();
+      break;
+    case kStagePackage:
+      if (!pendingPackages_.empty()) pendingPackages_.erase(pendingPackages_.begin());
+      setup_.observer->ShowOverallProgress(
+          std::max<int32_t>(0, overallTotal_ - static_cast<int32_t>(pendingPackages_.size())), overallTotal_);
+      setup_.timer->KillProgressTimer();
+      // The package's own name decides, so a game folder whose path happens to hold ".zip"
+      // does not make every package an archive.
+      if (BaseFileName(localPath).find(".zip") != std::string::npos) {
+        stage_ = kStagePackageUnpack;
+        QueueExtraction(localPath, PackageDestination(setup_.gameDir));
+        setup_.timer->SetProgressTimer();
+      } else {
+        DownloadNextPackage();
+      }
+      break;
+    case kStageServerDataList: {
+      setup_.timer->KillProgressTimer();
+      const ServerDataComparison comparison = CompareServerData(serverData_);
+      if (!comparison.listRead) {
+        Fail(UpdateFailure::kListUnreadable, 0, serverData_.listLocalPath, comparison.failureText);
+        break;
+      }
+      remoteDataText_ = comparison.remoteDataText;
+      localDataText_ = comparison.localDataText;
+      if (comparison.upToDate)
+        setup_.observer->StartTheGame();
+      else
+        DownloadServerPackage();
+      break;
+    }
+    case kStageServerData:
+      setup_.timer->KillProgressTimer();
+      stage_ = kStageServerDataUnpack;
+      QueueExtraction(localPath, serverData_.serverDataDir);
+      setup_.timer->SetProgressTimer();
+      break;
+    default:
+      break;
+  }
+}
+
+void UpdateSession::OnProgressTick() {
+  if (background_ != Background::kNone) {
+    if (backgroundResult_.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
+      OnBackgroundDone();
+    else
+      setup_.observer->RefreshBars();
+    return;
+  }
+  if (stage_ == kStagePackageUnpack || stage_ == kStageServerDataUnpack) {
+    const CExtractionQueue::Snapshot snap = setup_.extraction->Poll();
+    if (snap.result != 0) {
+      setup_.timer->KillProgressTimer();
+      Fail(UpdateFailure::kExtraction, snap.result, unpacking_, Utf8ToAnsi("解压文件失败!!"));
+      return;
+    }
+    if (!snap.queueEmpty) {
+      setup_.observer->ShowFileProgress(snap.index, snap.total);
+    } else {
+      setup_.timer->KillProgressTimer();
+      setup_.observer->RefreshBars();
+      if (stage_ == kStagePackageUnpack) {
+        DownloadNextPackage();
+      } else {
+        Step("server list write");
+        background_ = Background::kListWrite;
+        backgroundResult_ = RunInBackground(
+            [plan = serverData_, text = remoteDataText_] { return WriteServerDataList(plan, text) ? 0 : 1; });
+        setup_.timer->SetProgressTimer();
+      }
+      return;
+    }
+  }
+  setup_.observer->RefreshBars();
+}
+
+void UpdateSession::OnBackgroundDone() {
+  const Background finished = std::exchange(background_, Background::kNone);
+  const int result = backgroundResult_.get();
+  setup_.timer->KillProgressTimer();
+  if (finished == Background::kListWrite) {
+    // A list that could not be written only makes the next start fetch the archive again.
+    setup_.observer->StartTheGame();
+    return;
+  }
+  if (static_cast<CommitResult>(result) == CommitResult::kNotFlushed) {
+    Fail(UpdateFailure::kCommit, 0, InstalledManifestPath(setup_.gameDir), Utf8ToAnsi("解压文件失败!!"));
+    return;
+  }
+  CheckServerData();
+}
+
+void UpdateSession::DownloadNextPackage() {
+  if (pendingPackages_.empty()) {
+    if (pendingAtStart_ > 0) {
+      Step("commit");
+      background_ = Background::kCommit;
+      int32_t chosen = std::exchange(pendingAtStart_, 0);
+      backgroundResult_ = RunInBackground([dir = setup_.gameDir, flush = setup_.flush, chosen]() mutable {
+        return static_cast<int>(CommitManifest(dir, chosen, flush));
+      });
+      setup_.timer->SetProgressTimer();
+      return;
+    }
+    CheckServerData();
+    return;
+  }
+  const std::string key = pendingPackages_.begin()->first;
+  setup_.observer->DisableStart();
+  stage_ = kStagePackage;
+  ResetFileProgress();
+  setup_.timer->SetProgressTimer();
+  Step("package " + key);
+  QueueDownload(baseUrl_ + "public/zip/" + key, PackageDownloadPath(setup_.gameDir, key));
+}
+
+void UpdateSession::CheckServerData() {
+  if (!serverId_) {
+    Fail(UpdateFailure::kNoServer, 0, {}, Utf8ToAnsi("没有选择服务器"));
+    return;
+  }
+  serverData_ = PlanServerData(setup_.gameDir, *serverId_);
+  if (!serverData_.hasData) {
+    serverData_.serverDataId.clear();
+    setup_.observer->StartTheGame();
+    return;
+  }
+  stage_ = kStageServerDataList;
+  ResetFileProgress();
+  setup_.timer->SetProgressTimer();
+  Step("server list");
+  QueueDownload(baseUrl_ + serverData_.listUrlPath, serverData_.listLocalPath);
+}
+
+void UpdateSession::DownloadServerPackage() {
+  stage_ = kStageServerData;
+  ResetFileProgress();
+  setup_.timer->SetProgressTimer();
+  Step("server archive");
+  QueueDownload(baseUrl_ + serverData_.archiveUrlPath, serverData_.archiveLocalPath);
+}
+
+void UpdateSession::QueueDownload(const std::string& url, const std::string& localPath) {
+  const DownloadRequest request{url, localPath, kTaskCodeDownload};
+  PrepareDownload(request);
+  setup_.downloader->AddTask(request.url, request.localPath, request.taskCode, setup_.listener);
+}
+
+void UpdateSession::QueueExtraction(const std::string& archive, const std::string& dest) {
+  unpacking_ = archive;
+  Step("unpack " + archive);
+  setup_.extraction->QueueExtraction(archive, dest);
+}
+
+void UpdateSession::ResetFileProgress() { setup_.observer->ShowFileProgress(0, 0); }
+
+void UpdateSession::Fail(UpdateFailure::Kind kind, int code, const std::string& localPath,
+                         const std::string& text) {
+  UpdateFailure failure;
+  failure.kind = kind;
+  failure.code = code;
+  failure.localPath = localPath;
+  failure.text = text;
+  setup_.observer->UpdateFailed(failure);
+}
+
+void UpdateSession::Step(const std::string& what) { setup_.observer->StepBegins(what); }
+
+}  // namespace zarn

@@ -1,0 +1,151 @@
+// The client update after the start command, without a window: the published manifest, the
+// chosen packages downloaded and unpacked one by one, the manifest committed, the selected
+// server's own data checked and refreshed, then "start the game".
+//
+// The session runs on one thread (the page's). It is handed its collaborators and tells an
+// observer what to show; the owner brings each download's finish report and each tick of the
+// progress timer onto that thread and passes them in.
+#pragma once
+
+#include <cstdint>
+#include <future>
+#include <optional>
+#include <string>
+
+#include "update/UpdateManifest.h"
+
+namespace zarn {
+
+class CExtractionQueue;
+class IDownloader;
+class IDownLoadFile;
+
+// The stage codes of the update road (the page's start-up chain has codes of its own).
+enum UpdateStage : int {
+  kStageManifest = 200,
+  kStagePackage = 300,
+  kStagePackageUnpack = 301,
+  kStageServerDataList = 400,
+  kStageServerData = 401,
+  kStageServerDataUnpack = 402,
+};
+
+// The progress timer (100 ms): set it while a step runs whose progress is shown, kill it when
+// the step is over. Setting a running one restarts it.
+class IProgressTimer {
+ public:
+  virtual ~IProgressTimer() = default;
+  virtual void SetProgressTimer() = 0;
+  virtual void KillProgressTimer() = 0;
+};
+
+// Why the road stopped; text is the retry prompt's message (ANSI).
+struct UpdateFailure {
+  enum Kind {
+    kDownload,        // "下载文件失败[localPath]错误ID[code]"
+    kExtraction,      // "解压文件失败!!", code is the extraction result
+    kListUnreadable,  // "读取md5文件失败"
+    kNoServer,        // "没有选择服务器"
+    kCommit,          // "解压文件失败!!": the unpacked files or the manifest could not be flushed
+  } kind = kDownload;
+  int code = 0;
+  std::string localPath;  // the download or the archive; for a commit the manifest
+  std::string text;
+};
+
+// What the page shows. Every call comes on the session's thread, from inside one of its
+// operations; a call may start the next road (a retry) before it returns.
+class IUpdateObserver {
+ public:
+  virtual ~IUpdateObserver() = default;
+  virtual void DisableStart() = 0;
+  // The green bar: bytes of the current download (the worker reports them itself) or entries
+  // of the current extraction; the blue bar: packages.
+  virtual void ShowFileProgress(int32_t done, int32_t total) = 0;
+  virtual void ShowOverallProgress(int32_t done, int32_t total) = 0;
+  // Repaint the bars from the counters (every tick, except the one that reports a failure).
+  virtual void RefreshBars() = 0;
+  virtual void UpdateFailed(const UpdateFailure& failure) = 0;
+  virtual void StartTheGame() = 0;
+  // Each step as it begins ("manifest", "package a.zip", "unpack …", "commit", "server list",
+  // "server archive", "server list write"): for logs and for tests that stop the road there.
+  virtual void StepBegins(const std::string& step) { (void)step; }
+};
+
+// The retry prompt's text of a failed download.
+std::string DownloadFailureText(const std::string& localPath, int errorCode);
+
+struct UpdateSessionSetup {
+  IDownloader* downloader = nullptr;
+  IDownLoadFile* listener = nullptr;  // the listener of every job (the page)
+  CExtractionQueue* extraction = nullptr;
+  IProgressTimer* timer = nullptr;
+  IUpdateObserver* observer = nullptr;
+  std::string gameDir;  // the launcher's folder, without a trailing "/"
+  FileFlush flush;      // how the commit flushes; empty: fsync
+};
+
+class UpdateSession {
+ public:
+  explicit UpdateSession(UpdateSessionSetup setup);
+  // Waits for a commit or list write under way.
+  ~UpdateSession();
+  UpdateSession(const UpdateSession&) = delete;
+  UpdateSession& operator=(const UpdateSession&) = delete;
+
+  // The page's stage code; the page sets its start-up chain's codes here too, so that one code
+  // says what the next finish report and the next tick belong to.
+  int stage() const { return stage_; }
+  void SetStage(int stage) { stage_ = stage; }
+
+  // Starts the road (stage 200). baseUrl ends in "/"; serverId is the selected server's id
+  // text, none when no server is selected.
+  void StartUpdate(const std::string& baseUrl, std::optional<std::string> serverId);
+
+  // A finished download, on the session's thread. A failed one ends the road with the download
+  // prompt in any stage; a successful one moves stages 200, 300, 400 and 401 on and is ignored
+  // in the others.
+  void OnDownloadFinish(const std::string& localPath, int errorCode);
+
+  // A tick of the progress timer: watches the extraction in stages 301 and 402 and the commit
+  // and list write, then lets the bars be repainted.
+  void OnProgressTick();
+
+  // The road's steps, each run by the one before.
+  void DownloadNextPackage();
+  void CheckServerData();
+  void DownloadServerPackage();
+
+  const PackageList& pendingPackages() const { return pendingPackages_; }
+  int32_t pendingAtStart() const { return pendingAtStart_; }
+  const ServerDataPlan& serverData() const { return serverData_; }
+  const std::string& remoteDataText() const { return remoteDataText_; }
+  const std::string& localDataText() const { return localDataText_; }
+
+ private:
+  enum class Background { kNone, kCommit, kListWrite };
+
+  void QueueDownload(const std::string& url, const std::string& localPath);
+  void QueueExtraction(const std::string& archive, const std::string& dest);
+  void ResetFileProgress();
+  void Fail(UpdateFailure::Kind kind, int code, const std::string& localPath, const std::string& text);
+  void OnBackgroundDone();
+  void Step(const std::string& what);
+
+  UpdateSessionSetup setup_;
+  int stage_ = 0;
+  std::string baseUrl_;
+  std::optional<std::string> serverId_;
+  PackageList pendingPackages_;
+  int32_t pendingAtStart_ = 0;
+  int32_t overallTotal_ = 0;
+  ServerDataPlan serverData_;
+  std::string remoteDataText_, localDataText_;
+  std::string unpacking_;  // the archive being unpacked
+  // The commit and the list write flush to disk, which can take seconds: they run on a thread
+  // of their own and the tick picks up their result.
+  Background background_ = Background::kNone;
+  std::future<int> backgroundResult_;
+};
+
+}  // namespace zarn

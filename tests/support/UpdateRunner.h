@@ -1,0 +1,95 @@
+// Runs the launcher's update session (the one the work page runs) without a window: a download
+// worker, the extraction thread and a progress timer of its own, with the session's reports
+// carried onto the calling thread as the page carries them onto its own. For the fault, kill
+// and disk-full tests, and the session's own tests.
+#pragma once
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "net/CFileDown.h"
+#include "update/CExtractionQueue.h"
+#include "update/UpdateSession.h"
+
+namespace zarn::test {
+
+struct RoadOutcome {
+  enum Kind {
+    kComplete,        // the game would start now
+    kDownloadFailed,  // "下载文件失败[localPath]错误ID[code]"
+    kExtractFailed,   // "解压文件失败!!"; code is the extraction result
+    kListUnreadable,  // "读取md5文件失败"
+    kNoServer,        // "没有选择服务器"
+    kCommitFailed,    // "解压文件失败!!": the manifest commit could not flush
+    kHung,            // the session neither finished nor failed in time
+  } kind = kComplete;
+  int code = 0;
+  std::string localPath;
+  std::string text;  // the retry prompt's message
+  int packagesChosen = 0;
+};
+
+struct RoadOptions {
+  std::optional<std::string> serverId = std::string();  // the selected server's id; none: no server
+  DownloadSettings download;
+  FileFlush flush;  // the commit's; empty: fsync
+  std::chrono::milliseconds tick{10};
+  std::chrono::milliseconds limit{120000};
+  // Told each step as it begins ("manifest", "package <key>", "unpack <archive>", "commit", …).
+  std::function<void(const std::string&)> onStep;
+};
+
+class UpdateRunner : private IDownLoadFile, private IProgressTimer, private IUpdateObserver {
+ public:
+  explicit UpdateRunner(RoadOptions options);
+  ~UpdateRunner() override;
+
+  // base ends in "/". One run per runner.
+  RoadOutcome Run(const std::string& gameDir, const std::string& base);
+
+  // What the session showed.
+  std::vector<std::string> steps;
+  std::vector<std::pair<int32_t, int32_t>> overall;  // blue bar counters, each time they changed
+  std::vector<int> stagesAtTicks;
+  bool timerActive = false;
+  bool startDisabled = false;
+
+ private:
+  void OnDownloadStart(int, std::string, std::string, int) override {}
+  void OnDownloadProgress(int, std::string, std::string, int, int) override {}
+  void OnDownloadFinish(int taskCode, std::string url, std::string localPath, int errorCode) override;
+  void SetProgressTimer() override;
+  void KillProgressTimer() override;
+  void DisableStart() override { startDisabled = true; }
+  void ShowFileProgress(int32_t, int32_t) override {}
+  void ShowOverallProgress(int32_t done, int32_t total) override;
+  void RefreshBars() override {}
+  void UpdateFailed(const UpdateFailure& failure) override;
+  void StartTheGame() override;
+  void StepBegins(const std::string& step) override;
+
+  RoadOptions options_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  std::deque<std::pair<std::string, int>> finishes_;
+  std::chrono::steady_clock::time_point nextTick_;
+  bool over_ = false;
+  RoadOutcome outcome_;
+  CFileDown worker_;  // after what its reports reach, so that it is gone before them
+  CExtractionQueue extraction_;
+  std::unique_ptr<UpdateSession> session_;
+};
+
+// One update of gameDir from base, as a start command of the page runs it.
+RoadOutcome RunUpdateSession(const std::string& gameDir, const std::string& base, const RoadOptions& options);
+
+std::string DescribeOutcome(const RoadOutcome& outcome);
+
+}  // namespace zarn::test

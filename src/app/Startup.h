@@ -14,11 +14,14 @@ std::string CanonicalBaseName(const std::string& fileName);
 bool IsCanonicalName(const std::string& modulePath);
 // The folder of the running file followed by "zarn".
 std::string SelfCopyTarget(const std::string& modulePath);
-// Copies a file over the target (deleting it first) and keeps the execute permission.
+// Copies a file to the target and keeps the execute permission: the copy is written under a
+// temporary name beside the target and renamed over it (a link there is replaced, not followed).
+// False, with nothing changed, when the target is the source itself (same device and inode, as
+// "Zarn" and "zarn" are on a case-insensitive folder) or the copy fails.
 bool CopyExecutable(const std::string& from, const std::string& to);
-// Deletes the target, copies the running file there and starts the copy with its own full path
-// as its argument in the inherited working directory. False when the copy failed (nothing is
-// started then).
+// Copies the running file to the target and starts the copy with its own full path as its
+// argument in the inherited working directory. False when the copy failed (nothing is started
+// then).
 bool RunSelfCopy(const std::string& modulePath);
 
 }  // namespace zarn

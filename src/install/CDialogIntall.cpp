@@ -1,8 +1,10 @@
 #include "install/CDialogIntall.h"
 
+#include <QFile>
 #include <QFileDialog>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QStringDecoder>
 
 #include "install/InstallCore.h"
 #include "platform/Process.h"
@@ -11,10 +13,19 @@
 
 namespace zarn {
 namespace {
-std::function<std::string()> g_folderPicker;
-}
+std::function<QString()> g_folderPicker;
 
-void CDialogIntall::SetFolderPickerForTest(std::function<std::string()> picker) {
+// A path is file-system bytes: Qt's own names (the folder picker's) are UTF-8, names the
+// launcher made from ANSI text may be GBK. Either is shown readably.
+QString PathForDisplay(const std::string& path) {
+  QStringDecoder utf8(QStringDecoder::Utf8);
+  const QString asUtf8 = utf8(QByteArrayView(path.data(), static_cast<qsizetype>(path.size())));
+  if (!utf8.hasError()) return asUtf8;
+  return QString::fromStdString(AnsiToUtf8(path));
+}
+}  // namespace
+
+void CDialogIntall::SetFolderPickerForTest(std::function<QString()> picker) {
   g_folderPicker = std::move(picker);
 }
 
@@ -48,13 +59,16 @@ void CDialogIntall::paintEvent(QPaintEvent* event) {
   painter.setPen(Qt::white);
   const LayoutPoint& at = GetLayout().text_path;
   painter.drawText(QRect(at.x, at.y, width() - at.x, 40), Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine,
-                   QString::fromStdString(AnsiToUtf8(InstallFolderText(m_installRoot))));
+                   PathForDisplay(InstallFolderText(m_installRoot)));
 }
 
 std::string CDialogIntall::PickFolder() {
-  if (g_folderPicker) return g_folderPicker();
-  const QString picked = QFileDialog::getExistingDirectory(nullptr, QString::fromUtf8("请选择安装目录："));
-  return picked.isEmpty() ? std::string() : Utf8ToAnsi(picked.toStdString());
+  const QString picked =
+      g_folderPicker ? g_folderPicker()
+                     : QFileDialog::getExistingDirectory(nullptr, QString::fromUtf8("请选择安装目录："));
+  // The folder the dialog showed is the one Qt reaches with these bytes; recoding its name into
+  // the locale's code set would name another (new) folder under a GBK locale.
+  return picked.isEmpty() ? std::string() : QFile::encodeName(picked).toStdString();
 }
 
 void CDialogIntall::Install() {

@@ -24,7 +24,7 @@ class CDialogIntall : public CSkinPage {
     update();
   }
   // The folder picker; tests answer it. Returns "" when the player cancels.
-  static void SetFolderPickerForTest(std::function<std::string()> picker);
+  static void SetFolderPickerForTest(std::function<QString()> picker);
 
  protected:
   void paintEvent(QPaintEvent*) override;

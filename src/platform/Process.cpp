@@ -5,10 +5,18 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sys/wait.h>
+
+#include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <mutex>
+#include <thread>
+
+#include "util/CodePage.h"
+#include "util/Debug.h"
 
 extern char** environ;
 
@@ -114,23 +122,51 @@ std::string FindOnPath(const std::string& name) {
   return {};
 }
 
-bool StartDetached(const std::string& program, const std::vector<std::string>& args,
-                   const std::string& workDir) {
+ProgramKind ClassifyProgram(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return ProgramKind::Missing;
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return ProgramKind::Unreadable;
+  unsigned char head[4] = {};
+  ssize_t n;
+  do {
+    n = ::read(fd, head, sizeof head);
+  } while (n < 0 && errno == EINTR);
+  ::close(fd);
+  if (n < 0) return ProgramKind::Unreadable;
+  if (n >= 4 && std::memcmp(head,
+                            "\x7F"
+                            "ELF",
+                            4) == 0)
+    return ProgramKind::Native;
+  if (n >= 2 && head[0] == '#' && head[1] == '!') return ProgramKind::Native;
+  if (n >= 2 && head[0] == 'M' && head[1] == 'Z') return ProgramKind::Windows;
+  return ProgramKind::Unknown;
+}
+
+std::string StartProgram(const std::string& program, const std::vector<std::string>& args,
+                         const std::string& workDir) {
   std::vector<std::string> argv;
   std::string file = program;
   if (program.find('/') != std::string::npos) {
-    struct stat st;
-    if (::stat(program.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    if (::access(program.c_str(), X_OK) != 0) {
-      // A Windows build of a program carries no execute permission; wine runs it.
-      const std::string wine = FindOnPath("wine");
-      if (wine.empty()) return false;
-      file = wine;
-      argv.push_back(wine);
+    switch (ClassifyProgram(program)) {
+      case ProgramKind::Missing:
+        return Utf8ToAnsi("找不到程序文件：") + program;
+      case ProgramKind::Unreadable:
+        return Utf8ToAnsi("无法读取程序文件：") + program;
+      case ProgramKind::Unknown:
+        return Utf8ToAnsi("这不是可以运行的程序：") + program;
+      case ProgramKind::Windows:
+        file = FindOnPath("wine");
+        if (file.empty()) return Utf8ToAnsi("这是 Windows 程序，需要 wine，但 PATH 中没有 wine：") + program;
+        argv.push_back(file);
+        break;
+      case ProgramKind::Native:
+        break;
     }
   } else {
     file = FindOnPath(program);
-    if (file.empty()) return false;
+    if (file.empty()) return Utf8ToAnsi("PATH 中没有这个程序：") + program;
   }
   argv.push_back(program);
   argv.insert(argv.end(), args.begin(), args.end());
@@ -147,11 +183,25 @@ bool StartDetached(const std::string& program, const std::vector<std::string>& a
   if (!workDir.empty()) posix_spawn_file_actions_addchdir_np(&actions, workDir.c_str());
 
   pid_t pid = 0;
+  // glibc reports a failed exec of the child here (missing interpreter, no permission).
   const int rc = posix_spawn(&pid, file.c_str(), &actions, &attr, cargv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
-  // The child belongs to its own session; nobody waits for it, so let init reap it.
-  return rc == 0;
+  if (rc != 0) return Utf8ToAnsi("无法启动程序：") + program + " (" + std::strerror(rc) + ")";
+  // A new session does not make init the parent: the child stays ours, and a finished child
+  // stays a zombie until waited for. One blocked thread per child waits; no polling.
+  std::thread([pid] {
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return {};
+}
+
+bool StartDetached(const std::string& program, const std::vector<std::string>& args,
+                   const std::string& workDir) {
+  const std::string error = StartProgram(program, args, workDir);
+  if (!error.empty()) DebugOutput(error);
+  return error.empty();
 }
 
 }  // namespace zarn

@@ -5,6 +5,8 @@
 #include <QLineEdit>
 #include <QPainter>
 #include <QValidator>
+#include <algorithm>
+#include <vector>
 
 #include "util/CodePage.h"
 
@@ -14,13 +16,49 @@ namespace {
 QString FromAnsi(const std::string& ansi) { return QString::fromStdString(AnsiToUtf8(ansi)); }
 std::string ToAnsi(const QString& text) { return Utf8ToAnsi(text.toStdString()); }
 
-// The edits hold ANSI text, so their limits count bytes of the ANSI code set: a change that
-// would cross the limit is refused as a whole.
+// The limits count the text as the web service does (RegisterCharBytes). A change that would
+// cross the limit keeps only as much of what was typed or pasted (the characters just before
+// the cursor) as fits, cut at a whole character; the rest of the text stays.
 class FieldLimitValidator : public QValidator {
  public:
   FieldLimitValidator(RegisterField field, QObject* parent) : QValidator(parent), m_field(field) {}
-  State validate(QString& input, int&) const override {
-    return FitsRegisterFieldLimit(m_field, ToAnsi(input)) ? Acceptable : Invalid;
+  State validate(QString& input, int& pos) const override {
+    const std::vector<size_t> bytes = RegisterCharBytes(input.toStdString());
+    // Where each character starts in the text (a surrogate pair is one character).
+    std::vector<qsizetype> starts;
+    for (qsizetype i = 0; i < input.size(); ++i) {
+      starts.push_back(i);
+      if (input[i].isHighSurrogate() && i + 1 < input.size() && input[i + 1].isLowSurrogate()) ++i;
+    }
+    const size_t count = std::min(starts.size(), bytes.size());
+    size_t total = 0;
+    for (size_t i = 0; i < count; ++i) total += bytes[i];
+    const size_t limit = RegisterFieldLimit(m_field);
+    if (total <= limit) return Acceptable;
+
+    const auto end = [&](size_t i) { return i + 1 < starts.size() ? starts[i + 1] : input.size(); };
+    std::vector<bool> keep(count, true);
+    // The characters before the cursor, nearest first: the new ones.
+    for (size_t i = count; i-- > 0 && total > limit;) {
+      if (end(i) > pos) continue;
+      keep[i] = false;
+      total -= bytes[i];
+    }
+    for (size_t i = count; i-- > 0 && total > limit;) {
+      if (!keep[i]) continue;
+      keep[i] = false;
+      total -= bytes[i];
+    }
+    QString kept;
+    int newPos = 0;
+    for (size_t i = 0; i < count; ++i) {
+      if (!keep[i]) continue;
+      kept += input.mid(starts[i], end(i) - starts[i]);
+      if (end(i) <= pos) newPos = static_cast<int>(kept.size());
+    }
+    input = kept;
+    pos = newPos;
+    return Acceptable;
   }
 
  private:

@@ -1,9 +1,11 @@
 #include "register/RegisterCore.h"
 
 #include <curl/curl.h>
+#include <iconv.h>
 #include <rapidjson/document.h>
 #include <rapidjson/error/en.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 
@@ -159,12 +161,50 @@ RegisterForm InitialRegisterForm() {
 
 size_t RegisterFieldLimit(RegisterField field) { return field == RegisterField::IdNumber ? 18 : 20; }
 
+std::vector<size_t> RegisterCharBytes(std::string_view utf8) {
+  std::vector<size_t> sizes;
+  // The service's fields hold GBK, whatever the player's locale.
+  const iconv_t toGbk = ::iconv_open("GBK", "UTF-8");
+  size_t pos = 0;
+  while (pos < utf8.size()) {
+    const unsigned char lead = static_cast<unsigned char>(utf8[pos]);
+    size_t len = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+    len = std::min(len, utf8.size() - pos);
+    size_t bytes = len;
+    if (len > 1 && toGbk != reinterpret_cast<iconv_t>(-1)) {
+      char* in = const_cast<char*>(utf8.data() + pos);
+      size_t inLeft = len;
+      char out[8];
+      char* outp = out;
+      size_t outLeft = sizeof out;
+      ::iconv(toGbk, nullptr, nullptr, nullptr, nullptr);
+      if (::iconv(toGbk, &in, &inLeft, &outp, &outLeft) != static_cast<size_t>(-1) && inLeft == 0)
+        bytes = static_cast<size_t>(outp - out);
+    }
+    sizes.push_back(bytes);
+    pos += len;
+  }
+  if (toGbk != reinterpret_cast<iconv_t>(-1)) ::iconv_close(toGbk);
+  return sizes;
+}
+
 bool FitsRegisterFieldLimit(RegisterField field, std::string_view candidate) {
-  return candidate.size() <= RegisterFieldLimit(field);
+  size_t total = 0;
+  for (size_t bytes : RegisterCharBytes(AnsiToUtf8(candidate))) total += bytes;
+  return total <= RegisterFieldLimit(field);
 }
 
 std::string CutToRegisterFieldLimit(RegisterField field, std::string_view text) {
-  return CutAnsi(text, RegisterFieldLimit(field));
+  const size_t limit = RegisterFieldLimit(field);
+  size_t total = 0, pos = 0;
+  while (pos < text.size()) {
+    const size_t len = AnsiCharLength(text, pos);
+    const std::vector<size_t> bytes = RegisterCharBytes(AnsiToUtf8(text.substr(pos, len)));
+    for (size_t b : bytes) total += b;
+    if (total > limit) break;
+    pos += len;
+  }
+  return std::string(text.substr(0, pos));
 }
 
 std::optional<PromptRequest> CheckRegisterForm(const RegisterForm& form) {

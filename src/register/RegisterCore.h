@@ -64,11 +64,15 @@ const std::string& RegisterFieldValue(const RegisterForm& form, RegisterField fi
 // placeholder question, the agreement ticked.
 RegisterForm InitialRegisterForm();
 
-// Text limits in bytes of the ANSI code set: 18 for the ID number, 20 for every other field.
+// Text limits in bytes as the web service counts them: 18 for the ID number, 20 for every other
+// field. The service stores GBK, so a text counts as GBK encodes it whatever the locale's code
+// set (a Chinese character 2, ASCII 1); a character GBK lacks counts its UTF-8 bytes.
 size_t RegisterFieldLimit(RegisterField field);
-// Whether a candidate text (ANSI) fits its field. The edit refuses any change that gives false.
+// The count of each character of a UTF-8 text, in order.
+std::vector<size_t> RegisterCharBytes(std::string_view utf8);
+// Whether a candidate text (ANSI) fits its field.
 bool FitsRegisterFieldLimit(RegisterField field, std::string_view candidate);
-// The longest whole-character prefix that fits (for pasted text).
+// The longest whole-character prefix (ANSI) that fits: what an edit keeps of a paste.
 std::string CutToRegisterFieldLimit(RegisterField field, std::string_view text);
 
 // The local checks in their order, values taken exactly as typed. Returns the first failing

@@ -1,5 +1,8 @@
 #include "skin/SkinImage.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QFile>
 #include <QImageReader>
 
@@ -17,7 +20,16 @@ QImage Decode(QImageReader& reader) {
 SkinImage LoadFile(const std::string& fileName) {
   const std::string path = GetSkinPath(fileName);
   if (path.empty()) return nullptr;
-  QImageReader reader(QString::fromLocal8Bit(path.c_str()));
+  // The path is bytes of the locale's code set (GBK folder names under zh_CN.GBK); Qt would
+  // read them as UTF-8 and miss the file, so the file is opened by its bytes.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::make_unique<QImage>();
+  QFile file;
+  if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+    ::close(fd);
+    return std::make_unique<QImage>();
+  }
+  QImageReader reader(&file);
   return std::make_unique<QImage>(Decode(reader));
 }
 

@@ -84,6 +84,17 @@ bool UnpackCurrentEntry(unzFile zip, const unz_file_info64& info, int fd, char* 
   return ok && closed == UNZ_OK && written == info.uncompressed_size;
 }
 
+// Opens an entry's file for writing. A symbolic link standing at the file's own place is
+// replaced by the file, never written through (it may point anywhere on the disk); links among
+// the folders above it are followed, so a folder the player moved to another disk and linked
+// back keeps receiving its files.
+int OpenEntryFile(const std::string& target) {
+  constexpr int kFlags = O_RDWR | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
+  int fd = ::open(target.c_str(), kFlags, 0666);
+  if (fd < 0 && errno == ELOOP && ::unlink(target.c_str()) == 0) fd = ::open(target.c_str(), kFlags, 0666);
+  return fd;
+}
+
 }  // namespace
 
 bool IsContainedRelativeName(std::string_view name) {
@@ -146,7 +157,7 @@ int ExtractArchive(const std::string& archivePath, const std::string& destFolder
         MakeSureDirectoryPathExists(target);
         lastFolder = folder;
       }
-      const int fd = ::open(target.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+      const int fd = OpenEntryFile(target);
       if (fd < 0) {
         DebugOutput("cannot create " + target + ": " + std::strerror(errno));
         lastFolder.clear();

@@ -34,7 +34,9 @@ bool IsContainedRelativeName(std::string_view name);
 
 // Unpacks every entry of the zip archive into destFolder (a "/" is added when it lacks one).
 // Both "/" and "\" separate folders in entry names; missing folders are created; folder
-// entries create nothing; an existing file is overwritten (a zero-size entry truncates it).
+// entries create nothing; an existing file is overwritten (a zero-size entry truncates it); a
+// symbolic link where a file goes is replaced by the file, while linked folders on the way to it
+// are followed.
 // Returns one of the results above; files written before a failure stay. An archive with an
 // entry that would land outside destFolder is refused as a whole (−2) before anything is
 // written. The archive itself is left in place. Data is streamed through one 64 KiB buffer.

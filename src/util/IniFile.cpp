@@ -140,9 +140,25 @@ std::string ResolveTarget(const std::string& path) {
   return path;
 }
 
+bool WriteAll(int fd, std::string_view bytes) {
+  while (!bytes.empty()) {
+    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes.remove_prefix(static_cast<size_t>(n));
+  }
+  return true;
+}
+
+// The new content on its way to the target: a temporary file beside it, renamed over it. When
+// no file can be made in the folder (a game folder the player cannot write to, holding a
+// configuration the player can), an existing target is rewritten in place instead: the content
+// is gathered here and written over the old one at the commit.
 class TempFile {
  public:
-  explicit TempFile(const std::string& target) {
+  TempFile(const std::string& target, bool targetExists) {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
       path_ = target + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
@@ -151,15 +167,21 @@ class TempFile {
       if (fd_ < 0 && errno != EEXIST) break;
     }
     created_ = fd_ >= 0;
+    inPlace_ = !created_ && targetExists;
   }
   ~TempFile() {
     if (fd_ >= 0) ::close(fd_);
     if (created_ && !committed_) ::unlink(path_.c_str());
   }
-  bool ok() const { return fd_ >= 0 && good_; }
+  bool ok() const { return (fd_ >= 0 || inPlace_) && good_; }
+  // The temporary file, or -1 when the target is rewritten in place.
   int fd() const { return fd_; }
 
   void Write(std::string_view bytes) {
+    if (inPlace_) {
+      content_.append(bytes);
+      return;
+    }
     while (good_ && !bytes.empty()) {
       const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
       if (n < 0) {
@@ -174,6 +196,7 @@ class TempFile {
   // Makes the content durable and puts it in the target's place.
   bool Commit(const std::string& target) {
     if (!ok()) return false;
+    if (inPlace_) return CommitInPlace(target);
     if (::fsync(fd_) != 0) return false;
     const int rc = ::close(fd_);
     fd_ = -1;
@@ -192,10 +215,23 @@ class TempFile {
   }
 
  private:
+  // Not crash-safe as the rename is, but the only way to save at all here.
+  bool CommitInPlace(const std::string& target) {
+    const int fd = ::open(target.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool ok = WriteAll(fd, content_) && ::ftruncate(fd, static_cast<off_t>(content_.size())) == 0 &&
+              ::fsync(fd) == 0;
+    if (::close(fd) != 0) ok = false;
+    committed_ = ok;
+    return ok;
+  }
+
   std::string path_;
   int fd_ = -1;
   bool good_ = true;
   bool created_ = false;
+  bool inPlace_ = false;
+  std::string content_;  // in place only
   bool committed_ = false;
 };
 
@@ -258,9 +294,9 @@ bool WritePrivateProfileString(std::string_view section, std::string_view key, s
   }
   const std::string eol = exists ? DetectLineEnd(target) : "\n";
 
-  TempFile out(target);
-  if (out.fd() < 0) return false;
-  if (exists) {
+  TempFile out(target, exists);
+  if (!out.ok()) return false;
+  if (exists && out.fd() >= 0) {
     ::fchmod(out.fd(), old.st_mode & 07777);
     if (::fchown(out.fd(), old.st_uid, old.st_gid) != 0) {
       // Keeping the owner is a courtesy; a user cannot give files away.

@@ -32,6 +32,8 @@ int ProfileTextToInt(std::string_view text);
 // stays as it was, line ends included. A missing file is created (its folder must exist). The
 // new content is on disk when the call returns: it is written to a temporary file in the same
 // folder, synced and renamed over the old one, so a crash leaves either the old or the new file.
+// When no file can be made in that folder but the file itself can be written, it is rewritten
+// in place.
 // False when nothing could be written, or when a name or the value would not fit on one line
 // (a line break in it, "]" in the section name, "=" in the key, an empty name).
 bool WritePrivateProfileString(std::string_view section, std::string_view key, std::string_view value,

@@ -252,7 +252,15 @@ void CDialogWork::StartGame() {
   if (::chdir(launcherDir.c_str()) != 0) DebugOutput("cannot enter " + launcherDir);
   const std::string parameters = GameParameters();
   DebugOutput(parameters);
-  StartDetached(launcherDir + "/RuzaDivuzo226.exe", SplitParameters(parameters), launcherDir);
+  const std::string error =
+      StartProgram(launcherDir + "/RuzaDivuzo226.exe", SplitParameters(parameters), launcherDir);
+  if (!error.empty()) {
+    // Nothing runs: the launcher stays, says why, and lets the player start again.
+    MessageBox(error, Utf8ToAnsi("启动失败"), MB_OK | MB_ICONERROR);
+    selectedServer = nullptr;
+    m_startButton->setEnabled(true);
+    return;
+  }
   ExitProcess(0);
 }
 

@@ -2,6 +2,7 @@
 // each fault of the table, and the game folder afterwards. The page is handed a download worker
 // with short time-outs, so that a silent server fails within the test's patience.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QTest>
@@ -23,6 +24,9 @@ class PageFaultTest : public ::testing::TestWithParam<FaultCase> {
     char cwd[4096];
     savedCwd = ::getcwd(cwd, sizeof cwd) ? cwd : "/";
     SetModulePathForTest(f.game.dir + "/zarn");
+    // A game client that starts and ends, so that a road that completes ends the launcher.
+    WriteFile(f.game.dir + "/RuzaDivuzo226.exe", "#!/bin/sh\nexit 0\n");
+    ASSERT_EQ(::chmod((f.game.dir + "/RuzaDivuzo226.exe").c_str(), 0755), 0);
     SetExitProcessHook([this](int code) { exits.push_back(code); });
     SetPromptHandler([this](const PromptRequest& request) {
       prompts.push_back(request);

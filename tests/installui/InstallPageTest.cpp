@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <QDir>
 #include <QPainter>
 #include <QTest>
 #include <chrono>
@@ -21,6 +22,7 @@
 #include "skin/LayoutConfig.h"
 #include "skin/SkinImage.h"
 #include "support/TestSupport.h"
+#include "util/CodePage.h"
 #include "work/WorkTestSupport.h"
 
 namespace zarn {
@@ -60,11 +62,12 @@ class InstallPageTest : public ::testing::Test {
     });
     CDialogIntall::SetFolderPickerForTest([this] {
       ++pickerCalls;
-      return pickerAnswer;
+      return QString::fromStdString(pickerAnswer);
     });
   }
   void TearDown() override {
     CDialogIntall::SetFolderPickerForTest(nullptr);
+    SetAnsiCodeSet("");
     SetExitProcessHook(nullptr);
     SetPromptHandler(nullptr);
     SetModulePathForTest("");
@@ -91,7 +94,7 @@ class InstallPageTest : public ::testing::Test {
   const std::string setupPath = downloads.file("kelmar-setup");
   std::vector<int> exits;
   std::vector<PromptRequest> prompts;
-  std::string pickerAnswer;
+  std::string pickerAnswer;  // the dialog's text, UTF-8
   int pickerCalls = 0;
 };
 
@@ -205,6 +208,25 @@ TEST_F(InstallPageTest, PickedFolderIsInstalledAtOnce) {
   EXPECT_FALSE(test::Exists(setupPath));
   EXPECT_EQ(exits, std::vector<int>{0});
   EXPECT_TRUE(prompts.empty());
+}
+
+TEST_F(InstallPageTest, PickedChineseFolderUnderAGbkLocaleIsThatFolder) {
+  SetAnsiCodeSet("GBK");
+  const std::string picked = disk.file("游戏");  // named as the dialog showed it
+  ASSERT_EQ(::mkdir(picked.c_str(), 0755), 0);
+  auto frame = OpenFrame();
+  CDialogIntall* page = frame->installPage();
+  pickerAnswer = picked;
+  QTest::mouseClick(page->button(CDialogIntall::IDC_SETUP), Qt::LeftButton);
+
+  EXPECT_EQ(page->installRoot(), picked);
+  EXPECT_EQ(test::ReadFile(picked + "/Kelmar/kelmar-setup"), kRecorderScript);
+  EXPECT_EQ(WaitForFile(picked + "/Kelmar/started.txt"),
+            picked + "/Kelmar/kelmar-setup\n" + setupPath + "\n");
+  // No second folder of a recoded name beside it.
+  EXPECT_EQ(QDir(QString::fromStdString(disk.path())).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+            QStringList{QStringLiteral("游戏")});
+  EXPECT_EQ(exits, std::vector<int>{0});
 }
 
 TEST_F(InstallPageTest, InstallButtonUsesTheShownRootAndNothingWithoutOne) {

@@ -122,62 +122,65 @@ struct LimitCase {
   bool fits;
 };
 
-TEST(RegisterForm, ByteLimitsOfTheAnsiCodeSet) {
-  const std::vector<LimitCase> cases = {
-      // GBK: a Chinese character takes two bytes.
-      {"GBK", RegisterField::RealName, HanText(10), true},
-      {"GBK", RegisterField::RealName, HanText(11), false},
-      {"GBK", RegisterField::RealName, "a" + HanText(9), true},   // 19 bytes
-      {"GBK", RegisterField::RealName, "ab" + HanText(9), true},  // 20 bytes
-      {"GBK", RegisterField::RealName, "abc" + HanText(9), false},
-      {"GBK", RegisterField::IdNumber, HanText(9), true},
-      {"GBK", RegisterField::IdNumber, HanText(10), false},
-      {"GBK", RegisterField::Answer, HanText(10), true},
-      {"GBK", RegisterField::Answer, HanText(10) + "x", false},
-      // UTF-8: three bytes each.
-      {"UTF-8", RegisterField::RealName, HanText(6), true},
-      {"UTF-8", RegisterField::RealName, HanText(7), false},
-      {"UTF-8", RegisterField::RealName, HanText(6) + "ab", true},
-      {"UTF-8", RegisterField::RealName, HanText(6) + "abc", false},
-      {"UTF-8", RegisterField::IdNumber, HanText(6), true},
-      {"UTF-8", RegisterField::IdNumber, HanText(6) + "x", false},
-      // ASCII alike in both.
-      {"GBK", RegisterField::Account, std::string(20, 'a'), true},
-      {"GBK", RegisterField::Account, std::string(21, 'a'), false},
-      {"UTF-8", RegisterField::Password, std::string(20, 'p'), true},
-      {"UTF-8", RegisterField::Password, std::string(21, 'p'), false},
-      {"UTF-8", RegisterField::IdNumber, std::string(18, '1'), true},
-      {"UTF-8", RegisterField::IdNumber, std::string(19, '1'), false},
-      {"GBK", RegisterField::Phone, std::string(20, '1'), true},
-      {"GBK", RegisterField::Email, std::string(21, 'm'), false},
-      {"UTF-8", RegisterField::Confirmation, "", true},
+// The limits count what the service stores, GBK, whatever the locale's code set.
+TEST(RegisterForm, ByteLimitsCountGbkInEveryLocale) {
+  const std::string emoji = "\xF0\x9F\x98\x80";  // no GBK form: counts its 4 UTF-8 bytes
+  const std::string hangul = "한";               // no GBK form either: 3
+  std::vector<LimitCase> cases;
+  for (const char* codeSet : kCodeSets) {
+    const std::vector<LimitCase> each = {
+        {codeSet, RegisterField::RealName, HanText(10), true},
+        {codeSet, RegisterField::RealName, HanText(11), false},
+        {codeSet, RegisterField::RealName, "a" + HanText(9), true},   // 19
+        {codeSet, RegisterField::RealName, "ab" + HanText(9), true},  // 20
+        {codeSet, RegisterField::RealName, "abc" + HanText(9), false},
+        {codeSet, RegisterField::IdNumber, HanText(9), true},
+        {codeSet, RegisterField::IdNumber, HanText(10), false},
+        {codeSet, RegisterField::Answer, HanText(10), true},
+        {codeSet, RegisterField::Answer, HanText(10) + "x", false},
+        {codeSet, RegisterField::Account, std::string(20, 'a'), true},
+        {codeSet, RegisterField::Account, std::string(21, 'a'), false},
+        {codeSet, RegisterField::IdNumber, std::string(18, '1'), true},
+        {codeSet, RegisterField::IdNumber, std::string(19, '1'), false},
+        {codeSet, RegisterField::Confirmation, "", true},
+    };
+    cases.insert(cases.end(), each.begin(), each.end());
+  }
+  // Characters GBK lacks reach the form only where the locale can hold them.
+  const std::vector<LimitCase> utf8Only = {
+      {"UTF-8", RegisterField::Answer, emoji + emoji + emoji + emoji + emoji, true},  // 20
+      {"UTF-8", RegisterField::Answer, emoji + emoji + emoji + emoji + emoji + "a", false},
+      {"UTF-8", RegisterField::Answer, HanText(8) + hangul, true},  // 16 + 3
+      {"UTF-8", RegisterField::Answer, HanText(8) + hangul + "ab", false},
+      {"UTF-8", RegisterField::Answer, "\xE2\x82\xAC" + HanText(9) + "a", true},  // "€" is one GBK byte
   };
+  cases.insert(cases.end(), utf8Only.begin(), utf8Only.end());
   for (const auto& c : cases) {
     CodeSetGuard guard(c.codeSet);
     const std::string ansi = Utf8ToAnsi(c.utf8);
     EXPECT_EQ(FitsRegisterFieldLimit(c.field, ansi), c.fits)
-        << c.codeSet << " field " << RegisterFieldControlId(c.field) << " " << ansi.size() << " bytes";
+        << c.codeSet << " field " << RegisterFieldControlId(c.field) << " " << c.utf8;
   }
   for (RegisterField field : kRegisterTextFields)
     EXPECT_EQ(RegisterFieldLimit(field), field == RegisterField::IdNumber ? 18u : 20u);
 }
 
 TEST(RegisterForm, PastedTextIsCutAtAWholeCharacter) {
-  {
-    CodeSetGuard guard("GBK");
-    // "a" and ten double-byte characters: 21 bytes; the tenth character would cross 20.
-    const std::string cut = CutToRegisterFieldLimit(RegisterField::RealName, Utf8ToAnsi("a" + HanText(10)));
-    EXPECT_EQ(cut, Utf8ToAnsi("a" + HanText(9)));
-    EXPECT_EQ(cut.size(), 19u);
-    EXPECT_EQ(CutToRegisterFieldLimit(RegisterField::IdNumber, Utf8ToAnsi(HanText(10))).size(), 18u);
-  }
-  {
-    CodeSetGuard guard("UTF-8");
-    const std::string cut = CutToRegisterFieldLimit(RegisterField::RealName, HanText(7));
-    EXPECT_EQ(cut, HanText(6));
+  for (const char* codeSet : kCodeSets) {
+    CodeSetGuard guard(codeSet);
+    // "a" and ten double-byte characters: 21; the tenth character would cross 20.
+    EXPECT_EQ(CutToRegisterFieldLimit(RegisterField::RealName, Utf8ToAnsi("a" + HanText(10))),
+              Utf8ToAnsi("a" + HanText(9)))
+        << codeSet;
+    EXPECT_EQ(CutToRegisterFieldLimit(RegisterField::IdNumber, Utf8ToAnsi(HanText(10))),
+              Utf8ToAnsi(HanText(9)))
+        << codeSet;
     EXPECT_EQ(CutToRegisterFieldLimit(RegisterField::Account, std::string(25, 'a')), std::string(20, 'a'));
     EXPECT_EQ(CutToRegisterFieldLimit(RegisterField::Account, "short"), "short");
   }
+  CodeSetGuard guard("UTF-8");
+  EXPECT_EQ(CutToRegisterFieldLimit(RegisterField::RealName, "ab" + HanText(8) + "\xF0\x9F\x98\x80"),
+            "ab" + HanText(8));  // 18 + 4 crosses 20
 }
 
 // A form that passes every check.

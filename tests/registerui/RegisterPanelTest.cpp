@@ -4,6 +4,7 @@
 #include <httplib.h>
 
 #include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -195,7 +196,7 @@ TEST_F(RegisterPanelTest, InitialContentsAndQuestionList) {
   EXPECT_EQ(combo->currentIndex(), 0);
 }
 
-// Typing into an edit stops at the byte limit of the code set in force.
+// Typing into an edit stops at the limit, counted as GBK bytes in every locale.
 TEST_F(RegisterPanelTest, EditsRefuseTextBeyondTheirByteLimit) {
   struct Case {
     const char* codeSet;
@@ -209,7 +210,8 @@ TEST_F(RegisterPanelTest, EditsRefuseTextBeyondTheirByteLimit) {
       {"GBK", RegisterField::RealName, "a一二三四五六七八九十", "a一二三四五六七八九"},
       {"GBK", RegisterField::IdNumber, "1234567890123456789", "123456789012345678"},
       {"GBK", RegisterField::Account, "abcdefghij0123456789xyz", "abcdefghij0123456789"},
-      {"UTF-8", RegisterField::RealName, "一二三四五六七", "一二三四五六"},
+      {"UTF-8", RegisterField::RealName, "一二三四五六七八九十百", "一二三四五六七八九十"},
+      {"UTF-8", RegisterField::Answer, "a一二三四五六七八九十", "a一二三四五六七八九"},
       {"UTF-8", RegisterField::Password, "pass word 1234567890!", "pass word 1234567890"},
   };
   for (const Case& c : cases) {
@@ -220,7 +222,40 @@ TEST_F(RegisterPanelTest, EditsRefuseTextBeyondTheirByteLimit) {
     TypeText(e, Q(c.typed));
     EXPECT_EQ(e->text(), Q(c.kept)) << c.codeSet << " " << c.typed;
     EXPECT_EQ(RegisterFieldValue(pop.form().GetForm(), c.field), Utf8ToAnsi(c.kept));
-    EXPECT_LE(RegisterFieldValue(pop.form().GetForm(), c.field).size(), RegisterFieldLimit(c.field));
+    EXPECT_TRUE(FitsRegisterFieldLimit(c.field, RegisterFieldValue(pop.form().GetForm(), c.field)));
+  }
+}
+
+// A paste beyond the limit keeps what fits of the pasted text, cut at a whole character, and
+// everything that was there.
+TEST_F(RegisterPanelTest, PasteBeyondTheLimitIsCutNotRefused) {
+  struct Case {
+    const char* codeSet;
+    RegisterField field;
+    const char* before;  // UTF-8; the cursor stands at cursor
+    int cursor;
+    const char* pasted;
+    const char* after;
+  };
+  const Case cases[] = {
+      {"UTF-8", RegisterField::RealName, "", 0, "一二三四五六七八九十百千", "一二三四五六七八九十"},
+      {"GBK", RegisterField::RealName, "", 0, "一二三四五六七八九十百千", "一二三四五六七八九十"},
+      {"UTF-8", RegisterField::RealName, "ab", 2, "一二三四五六七八九十", "ab一二三四五六七八九"},
+      {"UTF-8", RegisterField::Account, "xy", 1, "aaaaaaaaaaaaaaaaaaaaaaaaa", "xaaaaaaaaaaaaaaaaaay"},
+      {"UTF-8", RegisterField::Answer, "", 0, "😀😀😀😀😀😀", "😀😀😀😀😀"},  // 4 each
+      {"UTF-8", RegisterField::Answer, "一二三四五六七八", 8, "a😀", "一二三四五六七八a"},
+      {"GBK", RegisterField::IdNumber, "12345678901234567", 17, "一", "12345678901234567"},
+  };
+  for (const Case& c : cases) {
+    SetAnsiCodeSet(c.codeSet);
+    CDialogRegisterPop pop;
+    QLineEdit* e = pop.form().edit(c.field);
+    e->setText(Q(c.before));
+    e->setCursorPosition(c.cursor);
+    QApplication::clipboard()->setText(Q(c.pasted));
+    e->paste();
+    EXPECT_EQ(e->text(), Q(c.after)) << c.codeSet << " " << c.before << " + " << c.pasted;
+    EXPECT_EQ(RegisterFieldValue(pop.form().GetForm(), c.field), Utf8ToAnsi(c.after));
   }
 }
 

@@ -3,6 +3,7 @@
 // data and the game client started with its command line; and the failures on that road, each
 // through its prompt, answered here as a player would.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QComboBox>
@@ -594,6 +595,45 @@ TEST_F(RoadTest, AGameFolderComesUpToDateFromATreeThatZarnPublishWrote) {
             std::vector<std::string>{"/obs/public/zip/maps.zip"});
   EXPECT_EQ(ReadFile(dir + "/data/map/one.map"), "map one, second edition");
   EXPECT_EQ(ReadFile(dir + "/update.xml"), ReadFile(root + "/public/update.xml"));
+}
+
+// A Windows build of the game on a mount where every file may be executed: the header, not
+// the permission, sends it through wine; without wine the player is told and the launcher stays.
+TEST_F(RoadTest, AWindowsGameGoesThroughWineAndWithoutWineTheLauncherSaysWhy) {
+  WriteFile(dir + "/update.xml", publishedManifest);
+  site.Put("/obs/public/update.xml", publishedManifest);
+  fs::rename(dir + "/RuzaDivuzo226.exe", dir + "/demo-game");
+  const std::string game = dir + "/RuzaDivuzo226.exe";
+  WriteFile(game, std::string("MZ\x90\x00\x03\x00\x00\x00", 8) + "This program cannot be run in DOS mode.");
+  ASSERT_EQ(::chmod(game.c_str(), 0755), 0);
+  TempDir tools;
+  EnvGuard path("PATH", tools.path());
+
+  ObservedWork page(nullptr);
+  RunChain(page);
+  PressStart(page, "fengyun");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !prompts.empty() || !exits.empty(); }, kRoadLimitMs))
+      << "stage " << page.stage();
+  EXPECT_TRUE(exits.empty());
+  ASSERT_EQ(prompts.size(), 1u);
+  EXPECT_EQ(prompts[0].caption, "启动失败");
+  EXPECT_EQ(prompts[0].type, unsigned(MB_OK | MB_ICONERROR));
+  EXPECT_NE(prompts[0].text.find("wine"), std::string::npos) << prompts[0].text;
+  EXPECT_NE(prompts[0].text.find(game), std::string::npos) << prompts[0].text;
+  EXPECT_TRUE(page.isVisible());
+  EXPECT_TRUE(page.startButton()->isEnabled());
+
+  // With wine installed the player starts again: wine gets the program and its parameters.
+  WriteFile(tools.file("wine"),
+            "#!/bin/sh\n[ \"$1\" = '" + game + "' ] || exit 9\nshift\nexec '" + dir + "/demo-game' \"$@\"\n");
+  ASSERT_EQ(::chmod(tools.file("wine").c_str(), 0755), 0);
+  PressStart(page, "fengyun");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !exits.empty(); }, kRoadLimitMs)) << "stage " << page.stage();
+  EXPECT_EQ(exits, std::vector<int>{0});
+  EXPECT_EQ(prompts.size(), 1u);
+  const std::vector<GameStart> starts = WaitForGameStarts(1);
+  EXPECT_EQ(starts.back().cwd, dir);
+  EXPECT_EQ(starts.back().argv, ExpectedArgv("fengyun", "10.0.0.13", "7002", "(null)"));
 }
 
 }  // namespace

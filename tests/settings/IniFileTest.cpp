@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <climits>
@@ -241,6 +242,52 @@ TEST(IniFile, WriteKeepsModeAndFollowsALink) {
   ASSERT_EQ(stat(real.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   EXPECT_EQ(test::ReadFile(real), "[S]\nk=2\n");
+}
+
+// Runs a write as a player who may not create files in the folder: as that player's own user
+// when the test runs unprivileged, as "nobody" in a child process when it runs as root (root
+// may write anywhere).
+bool WriteAsPlayer(const std::string& folder, const std::string& path) {
+  if (::geteuid() != 0) {
+    ::chmod(folder.c_str(), 0555);
+    const bool ok = WritePrivateProfileString("GameSetup", "Window", "1", path);
+    ::chmod(folder.c_str(), 0755);
+    return ok;
+  }
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const bool dropped = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+    _exit(dropped && WritePrivateProfileString("GameSetup", "Window", "1", path) ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// A game folder the player cannot write to: a configuration file the player may write is
+// rewritten in place, one the player may not write stays as it was.
+TEST(IniFile, ReadOnlyFolderWritesTheFileInPlaceWhenItCan) {
+  const std::string before = "[GameSetup]\r\nHuaWeiCDN=1\r\n; a comment\r\n[agent]\r\n1033=A7\r\n";
+  for (const bool fileWritable : {true, false}) {
+    SCOPED_TRACE(fileWritable ? "file writable" : "file read-only");
+    test::TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const std::string folder = dir.file("Kelmar"), path = folder + "/ClientConfig.cfg";
+    ASSERT_EQ(::mkdir(folder.c_str(), 0755), 0);
+    test::WriteFile(path, before);
+    ASSERT_EQ(::chmod(path.c_str(), fileWritable ? 0666 : 0444), 0);
+    struct stat old;
+    ASSERT_EQ(::stat(path.c_str(), &old), 0);
+
+    EXPECT_EQ(WriteAsPlayer(folder, path), fileWritable);
+    EXPECT_EQ(test::ReadFile(path),
+              fileWritable ? "[GameSetup]\r\nHuaWeiCDN=1\r\nWindow=1\r\n; a comment\r\n[agent]\r\n1033=A7\r\n"
+                           : before);
+    struct stat now;
+    ASSERT_EQ(::stat(path.c_str(), &now), 0);
+    EXPECT_EQ(now.st_ino, old.st_ino);
+    EXPECT_EQ(FolderEntries(folder), std::vector<std::string>{"ClientConfig.cfg"});
+  }
 }
 
 TEST(IniFile, ConcurrentWritersLoseNoKey) {

@@ -2,6 +2,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QBuffer>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
@@ -11,6 +12,7 @@
 #include "skin/SkinImage.h"
 #include "skin/SkinPath.h"
 #include "support/TestSupport.h"
+#include "util/CodePage.h"
 #include "util/FileUtils.h"
 
 namespace zarn {
@@ -22,9 +24,9 @@ class SkinFolder {
  public:
   SkinFolder() : folder_(GetSkinFolder()) {}
   ~SkinFolder() {
-    for (const auto& f : files_) {
-      ::unlink(f.c_str());
-      ::rmdir(f.c_str());
+    for (auto f = files_.rbegin(); f != files_.rend(); ++f) {
+      ::unlink(f->c_str());
+      ::rmdir(f->c_str());
     }
     ::rmdir(folder_.c_str());
   }
@@ -35,14 +37,16 @@ class SkinFolder {
   void WritePng(const std::string& name, int w, int h, QColor color) {
     QImage image(w, h, QImage::Format_ARGB32);
     image.fill(color);
-    test::WriteFile(folder_ + name, "");
-    ASSERT_TRUE(image.save(QString::fromStdString(folder_ + name), "PNG"));
+    QByteArray png;
+    QBuffer buffer(&png);
+    ASSERT_TRUE(buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "PNG"));
+    test::WriteFile(folder_ + name, png.toStdString());
     files_.push_back(folder_ + name);
   }
   void MakeFolder(const std::string& name) {
     test::WriteFile(folder_ + name + "/x", "");
-    files_.push_back(folder_ + name + "/x");
     files_.push_back(folder_ + name);
+    files_.push_back(folder_ + name + "/x");
   }
 
  private:
@@ -87,6 +91,21 @@ TEST(SkinImages, FileFirstThenResourceAndNoFallBackForABrokenFile) {
   SkinImage missing = LoadSkinPicture(10);  // no file: the built-in picture
   ASSERT_NE(missing, nullptr);
   EXPECT_EQ(missing->size(), QSize(80, 34));
+}
+
+TEST(SkinImages, FilesInAFolderNamedInGbkLoad) {
+  // Under zh_CN.GBK a Chinese folder name reaches the loader as GBK bytes ("游戏"), which are
+  // no UTF-8.
+  SetAnsiCodeSet("GBK");
+  const std::string gbkFolder = "\xD3\xCE\xCF\xB7";
+  SkinFolder skin;
+  skin.MakeFolder(gbkFolder);
+  skin.WritePng(gbkFolder + "/ZOVIR-7.png", 12, 7, Qt::red);
+  SkinImage image = LoadSkinImage(gbkFolder + "/ZOVIR-7.png");
+  SetAnsiCodeSet("");
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->size(), QSize(12, 7));
+  EXPECT_EQ(QColor(image->pixel(3, 3)), QColor(Qt::red));
 }
 
 TEST(SkinImages, OneMissingFileTakesTheWholeSetFromResources) {

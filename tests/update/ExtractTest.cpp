@@ -192,10 +192,58 @@ TEST_F(ExtractTest, DamagedCompressedDataFails) {
 }
 
 TEST_F(ExtractTest, WriteFailureIsNotSuccess) {
+  // A linked folder leads to a device that takes no data.
   fs::create_directories(dest);
-  fs::create_symlink("/dev/full", dest + "full.bin");
-  WriteZip(archive, {{"full.bin", TextBytes(100000, 2)}});
+  fs::create_directory_symlink("/dev", dest + "dev");
+  WriteZip(archive, {{"dev/full", TextBytes(100000, 2)}});
   EXPECT_EQ(Extract(archive, dest), kExtractEntryFailed);
+}
+
+// Links in the game folder. A link where an entry's file goes is replaced by the file: what it
+// points to (anywhere on the disk) is never written. A folder the player moved to another disk
+// and linked back keeps receiving its files.
+TEST_F(ExtractTest, LinksAtTheFilesPlaceAreReplacedLinkedFoldersAreFollowed) {
+  TempDir outside, otherDisk;
+  fs::create_directories(dest);
+  WriteFile(outside.file("victim.txt"), "not yours");
+  fs::create_directories(outside.file("folder"));
+  fs::create_directories(otherDisk.file("data"));
+  WriteFile(otherDisk.file("data/kept.bin"), "kept");
+  const struct {
+    const char* entry;
+    std::string linkTo;  // what the link at the entry's place (or its folder) points to
+    bool folderLink;
+  } cases[] = {
+      {"to-file.txt", outside.file("victim.txt"), false},
+      {"dangling.txt", outside.file("created.txt"), false},
+      {"to-folder.txt", outside.file("folder"), false},
+      {"relative.txt", "../outside-by-relative-path.txt", false},
+      {"data/map/x.bin", otherDisk.file("data"), true},
+  };
+  std::vector<ZipEntry> entries;
+  for (const auto& c : cases) {
+    const std::string at = c.folderLink ? dest + "data" : dest + c.entry;
+    fs::create_symlink(c.linkTo, at);
+    entries.push_back({c.entry, std::string("new ") + c.entry});
+  }
+  WriteZip(archive, entries);
+  const auto outsideBefore = Tree(outside.path());
+  ASSERT_EQ(Extract(archive, dest), kExtractOk);
+
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.entry);
+    EXPECT_EQ(ReadFile(dest + c.entry), std::string("new ") + c.entry);
+    if (!c.folderLink) {
+      EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(dest + c.entry)));
+    }
+  }
+  EXPECT_EQ(Tree(outside.path()), outsideBefore);
+  EXPECT_EQ(ReadFile(outside.file("victim.txt")), "not yours");
+  EXPECT_FALSE(Exists(dir.file("outside-by-relative-path.txt")));
+  // The linked folder stays a link and its files are on the other disk.
+  EXPECT_TRUE(fs::is_symlink(dest + "data"));
+  EXPECT_EQ(ReadFile(otherDisk.file("data/map/x.bin")), "new data/map/x.bin");
+  EXPECT_EQ(ReadFile(otherDisk.file("data/kept.bin")), "kept");
 }
 
 // ---- Entries that would leave the destination --------------------------------------------------

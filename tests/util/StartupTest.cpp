@@ -1,5 +1,11 @@
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
 
 #include "app/Startup.h"
 #include "app/Version.h"
@@ -41,6 +47,70 @@ TEST(Startup, CopyExecutableKeepsContentAndExecutePermission) {
   EXPECT_TRUE(st.st_mode & S_IXUSR);
   EXPECT_FALSE(CopyExecutable(dir.file("missing"), dir.file("zarn2")));
   EXPECT_FALSE(CopyExecutable(dir.file("setup"), dir.file("setup/inside")));
+}
+
+std::vector<std::string> Names(const std::string& dir) {
+  std::vector<std::string> names;
+  if (DIR* d = ::opendir(dir.c_str())) {
+    while (const dirent* e = ::readdir(d))
+      if (e->d_name[0] != '.') names.push_back(e->d_name);
+    ::closedir(d);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// What stands at the target before the copy. The same file under another name is what a
+// case-insensitive folder shows for "zarn" beside a running "Zarn" (same device and inode).
+TEST(Startup, CopyExecutableOverWhatStandsAtTheTarget) {
+  enum class Before { SameFile, LinkToOther, DanglingLink };
+  const struct {
+    const char* name;
+    Before before;
+    bool copied;
+  } cases[] = {
+      {"the source itself", Before::SameFile, false},
+      {"a link to another file", Before::LinkToOther, true},
+      {"a dangling link", Before::DanglingLink, true},
+  };
+  const std::string content = "#!/bin/sh\necho launcher\n";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir dir, elsewhere;
+    const std::string running = dir.file("Zarn"), target = dir.file("zarn");
+    test::WriteFile(running, content);
+    ASSERT_EQ(chmod(running.c_str(), 0755), 0);
+    test::WriteFile(elsewhere.file("other"), "someone else's file");
+    switch (c.before) {
+      case Before::SameFile:
+        ASSERT_EQ(::link(running.c_str(), target.c_str()), 0);
+        break;
+      case Before::LinkToOther:
+        ASSERT_EQ(::symlink(elsewhere.file("other").c_str(), target.c_str()), 0);
+        break;
+      case Before::DanglingLink:
+        ASSERT_EQ(::symlink(elsewhere.file("new").c_str(), target.c_str()), 0);
+        break;
+    }
+    EXPECT_EQ(CopyExecutable(running, target), c.copied);
+    // The running file is whole, nothing was written where a link pointed, no scrap is left.
+    EXPECT_EQ(test::ReadFile(running), content);
+    EXPECT_EQ(test::ReadFile(elsewhere.file("other")), "someone else's file");
+    EXPECT_EQ(Names(elsewhere.path()), std::vector<std::string>{"other"});
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"Zarn", "zarn"}));
+    struct stat st;
+    ASSERT_EQ(::lstat(target.c_str(), &st), 0);
+    if (c.copied) {
+      EXPECT_TRUE(S_ISREG(st.st_mode));
+      EXPECT_EQ(test::ReadFile(target), content);
+    }
+    if (c.before == Before::SameFile) {
+      // The self-copy refuses before removing anything, so the player sees the failure box.
+      EXPECT_FALSE(RunSelfCopy(running));
+      EXPECT_EQ(test::ReadFile(running), content);
+      EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"Zarn", "zarn"}));
+    }
+  }
 }
 
 TEST(Version, TextFromTheVersionBlock) {

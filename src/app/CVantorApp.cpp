@@ -28,9 +28,28 @@ CVantorApp theApp;
 
 CVantorApp& TheApp() { return theApp; }
 
+QWidget* PromptOwner(QWidget** over) {
+  QWidget* owner = QApplication::activeModalWidget();
+  QWidget* centre = owner;
+  if (!owner) {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+      if (auto* frame = qobject_cast<CVantorDlg*>(window)) {
+        owner = frame;
+        centre = frame->page() ? frame->page() : frame;
+        break;
+      }
+    }
+  }
+  if (over) *over = centre;
+  return owner;
+}
+
 void InstallDialogPrompt() {
   SetPromptHandler([](const PromptRequest& request) {
-    QMessageBox box;
+    // Owned by the launcher's window, the box stays over it, moves and stacks with it.
+    QWidget* over = nullptr;
+    QWidget* owner = PromptOwner(&over);
+    QMessageBox box(owner);
     box.setWindowTitle(QString::fromStdString(AnsiToUtf8(request.caption)));
     box.setText(QString::fromStdString(AnsiToUtf8(request.text)));
     switch (request.type & 0xF0) {
@@ -55,6 +74,11 @@ void InstallDialogPrompt() {
       cancel = box.addButton(QString::fromUtf8("取消"), QMessageBox::RejectRole);
     box.setDefaultButton(ok);
     if (cancel) box.setEscapeButton(cancel);
+    if (over && over->isVisible()) {
+      box.adjustSize();
+      const QPoint centre = over->mapToGlobal(over->rect().center());
+      box.move(centre - QPoint(box.width() / 2, box.height() / 2));
+    }
     box.exec();
     return box.clickedButton() == ok ? IDOK : IDCANCEL;
   });

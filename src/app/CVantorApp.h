@@ -4,6 +4,8 @@
 
 #include <string>
 
+class QWidget;
+
 namespace zarn {
 
 class GenericHTTPClient;
@@ -24,7 +26,12 @@ class CVantorApp {
 
 CVantorApp& TheApp();
 
-// Shows the launcher's message boxes as real dialogs.
+// Shows the launcher's message boxes as real dialogs, owned by the window that shows them.
 void InstallDialogPrompt();
+
+// The window a message box belongs to: the modal panel while one runs (the registration form),
+// else the main frame; null before the frame exists. `over` receives the widget to centre the
+// box on: the panel, or the frame's page (the frame's picture has a wide transparent rim).
+QWidget* PromptOwner(QWidget** over = nullptr);
 
 }  // namespace zarn

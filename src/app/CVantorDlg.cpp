@@ -12,6 +12,7 @@
 #include "install/CDialogIntall.h"
 #include "platform/Process.h"
 #include "skin/CSkinPage.h"
+#include "skin/ScreenPlace.h"
 #include "util/Paths.h"
 #include "work/CDialogWork.h"
 
@@ -47,17 +48,22 @@ bool CVantorDlg::OnInitDialog() {
 
   m_pBackground = LoadSkinImage("ZOVIR-1.png");
   if (!m_pBackground) LoadResourceImage(10001, m_pBackground);
-  if (m_pBackground) resize(m_pBackground->width(), m_pBackground->height());
+  const QSize picture = m_pBackground ? m_pBackground->size() : QSize(kTemplateWidth, kTemplateHeight);
 
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->geometry();
-    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
-  }
+  // The window holds the picture and the page together: a picture that did not decode (0 x 0)
+  // or a page placed partly off the picture must leave the page whole and visible.
+  const LayoutRect& r = page->GetPageRect();
+  const QRect box = WindowAroundPage(picture, QRect(r.left, r.top, r.right - r.left, r.bottom - r.top));
+  m_pictureOrigin = -box.topLeft();
+  resize(box.size());
+
+  // Centred in the screen's free area, never above or left of it (a small laptop screen).
+  if (QScreen* screen = QGuiApplication::primaryScreen())
+    move(CentredInArea(size(), screen->availableGeometry()));
   setWindowTitle(QString::fromUtf8("Kelmar登陆器"));
 
   // The page lies over the frame at the layout offset and moves with it.
-  const LayoutRect& r = page->GetPageRect();
-  page->move(r.left, r.top);
+  page->move(m_pictureOrigin + QPoint(r.left, r.top));
   if (m_workPage)
     m_workPage->OnInitDialog();
   else
@@ -77,7 +83,7 @@ void CVantorDlg::paintEvent(QPaintEvent*) {
   if (!m_pBackground || m_pBackground->isNull()) return;
   QPainter painter(this);
   painter.setCompositionMode(QPainter::CompositionMode_Source);
-  painter.drawImage(rect(), *m_pBackground);
+  painter.drawImage(m_pictureOrigin, *m_pBackground);
 }
 
 void CVantorDlg::mousePressEvent(QMouseEvent* event) {

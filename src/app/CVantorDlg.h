@@ -30,6 +30,7 @@ class CVantorDlg : public QWidget {
   QWidget* page() const;
   const std::string& configPath() const { return m_configPath; }
   const QImage* background() const { return m_pBackground.get(); }
+  QPoint pictureOrigin() const { return m_pictureOrigin; }
 
  protected:
   void paintEvent(QPaintEvent*) override;
@@ -40,6 +41,9 @@ class CVantorDlg : public QWidget {
   std::string m_commandTail;
   std::string m_configPath;
   SkinImage m_pBackground;
+  // Where the picture's top-left corner lies in the window (beyond (0, 0) when the page reaches
+  // left of or above the picture).
+  QPoint m_pictureOrigin;
   CDialogIntall* m_installPage = nullptr;
   CDialogWork* m_workPage = nullptr;
 };

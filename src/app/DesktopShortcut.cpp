@@ -16,6 +16,9 @@
 #include "util/Paths.h"
 #include "work/GameSettings.h"
 
+extern const char kBuiltinIcon[];
+extern const std::size_t kBuiltinIconSize;
+
 namespace zarn {
 namespace {
 
@@ -247,9 +250,43 @@ bool FindDesktopShortcut(const std::string& gameName, const std::string& launche
   return found;
 }
 
+namespace {
+
+bool SameBytes(const std::string& path, const std::string& bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  std::string existing(bytes.size() + 1, '\0');
+  in.read(existing.data(), static_cast<std::streamsize>(existing.size()));
+  existing.resize(static_cast<size_t>(in.gcount()));
+  return existing == bytes;
+}
+
+bool WriteShortcutIcon(const std::string& iconPath) {
+  const std::string icon(kBuiltinIcon, kBuiltinIconSize);
+  if (SameBytes(iconPath, icon)) return true;
+  // Beside it and renamed over it, as the entry: a link of that name is replaced, not followed.
+  const std::string temp = iconPath + ".tmp" + std::to_string(::getpid());
+  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  bool ok = WriteAll(fd, icon);
+  ok = (::close(fd) == 0) && ok;
+  if (ok) ok = ::rename(temp.c_str(), iconPath.c_str()) == 0;
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+}  // namespace
+
 bool CreateShortcut(const std::string& target, const std::string& linkPath) {
   const size_t slash = target.rfind('/');
   const std::string workDir = slash == std::string::npos ? target : target.substr(0, slash);
+  // The game's icon lies in the game folder beside the launcher, so the desktop shows it as the
+  // shortcut of the original does; without it the entry simply has the desktop's default icon.
+  std::string iconLine;
+  if (slash != std::string::npos) {
+    const std::string iconPath = target.substr(0, slash + 1) + kShortcutIconFileName;
+    if (WriteShortcutIcon(iconPath)) iconLine = "Icon=" + EscapeString(iconPath) + "\n";
+  }
   const std::string content =
       "[Desktop Entry]\n"
       "Type=Application\n"
@@ -260,9 +297,7 @@ bool CreateShortcut(const std::string& target, const std::string& linkPath) {
       DesktopExecValue(target) +
       "\n"
       "Path=" +
-      EscapeString(workDir) +
-      "\n"
-      "Terminal=false\n";
+      EscapeString(workDir) + "\n" + iconLine + "Terminal=false\n";
   // Written beside the entry and renamed over it, so that a link of that name is replaced
   // rather than followed, and no half-written entry is ever left.
   const std::string temp = linkPath + ".tmp" + std::to_string(::getpid());

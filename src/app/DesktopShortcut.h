@@ -9,6 +9,8 @@ namespace zarn {
 inline constexpr char kShortcutFileName[] = "Kelmar.desktop";
 // The game name that an entry's full path must contain to count.
 inline constexpr char kShortcutGameName[] = "Kelmar";
+// The application icon that the entry names, written beside the launcher.
+inline constexpr char kShortcutIconFileName[] = "Kelmar.png";
 
 // The user's desktop folder: XDG_DESKTOP_DIR of $XDG_CONFIG_HOME/user-dirs.dirs (default
 // ~/.config/user-dirs.dirs, "$HOME" expanded), else ~/Desktop. "" without a home folder. The
@@ -24,7 +26,8 @@ bool FindDesktopShortcut(const std::string& gameName, const std::string& launche
 bool ReadShortcutTarget(const std::string& linkPath, std::string& target);
 
 // Writes (or overwrites) a desktop entry at linkPath that starts target without arguments in
-// target's folder, and makes it executable. True when it was saved.
+// target's folder, and makes it executable. True when it was saved. The launcher's icon is
+// written beside target as "Kelmar.png" and named by Icon= (left out when it cannot be written).
 bool CreateShortcut(const std::string& target, const std::string& linkPath);
 
 // The work page's shortcut step: when no matching entry exists, records the launcher path as

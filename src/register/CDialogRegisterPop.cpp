@@ -8,6 +8,7 @@
 #include <QScreen>
 
 #include "platform/Prompt.h"
+#include "skin/ScreenPlace.h"
 
 namespace zarn {
 
@@ -25,18 +26,19 @@ void CDialogRegisterPop::OnInitDialog() {
 
   m_pImage = LoadSkinImage("ZOVIR-59.png");
   if (!m_pImage) LoadResourceImage(10051, m_pImage);
-  if (m_pImage) {
-    // The picture's own alpha gives the panel its shape.
-    setAttribute(Qt::WA_TranslucentBackground);
-    setFixedSize(m_pImage->width(), m_pImage->height());
-  } else {
-    setFixedSize(kTemplateWidth, kTemplateHeight);
-  }
+  // The picture's own alpha gives the panel its shape.
+  if (m_pImage) setAttribute(Qt::WA_TranslucentBackground);
+  // The panel holds the picture and the form together: a picture that did not decode (0 x 0)
+  // must not leave an invisible modal panel over the launcher.
+  const LayoutRect& r = m_dlgRegister.GetPageRect();
+  const QSize picture = m_pImage ? m_pImage->size() : QSize(kTemplateWidth, kTemplateHeight);
+  const QRect box = WindowAroundPage(picture, QRect(r.left, r.top, r.right - r.left, r.bottom - r.top));
+  m_pictureOrigin = -box.topLeft();
+  setFixedSize(box.size());
   CenterOnMainWindow();
 
   // The form is a child lying over the picture at its offset, so it moves with the panel.
-  const LayoutRect& r = m_dlgRegister.GetPageRect();
-  m_dlgRegister.move(r.left, r.top);
+  m_dlgRegister.move(m_pictureOrigin + QPoint(r.left, r.top));
   m_dlgRegister.show();
   m_dlgRegister.edit(RegisterField::Account)->setFocus();
 }
@@ -59,7 +61,7 @@ void CDialogRegisterPop::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setCompositionMode(QPainter::CompositionMode_Source);
   if (m_pImage && !m_pImage->isNull())
-    painter.drawImage(rect(), *m_pImage);
+    painter.drawImage(m_pictureOrigin, *m_pImage);
   else
     painter.fillRect(rect(), Qt::black);
 }

@@ -38,6 +38,7 @@ class CDialogRegisterPop : public QDialog {
   void CenterOnMainWindow();
 
   SkinImage m_pImage;
+  QPoint m_pictureOrigin;
   CDialogRegister m_dlgRegister;
 };
 

@@ -18,6 +18,7 @@
 #include "platform/Prompt.h"
 #include "platform/Settings.h"
 #include "register/CDialogRegisterPop.h"
+#include "skin/ScreenPlace.h"
 #include "skin/SkinImage.h"
 #include "update/SelfUpdate.h"
 #include "util/CodePage.h"
@@ -120,8 +121,7 @@ bool CDialogWork::OnInitDialog() {
   for (const std::string& text : QualityItemTexts())
     m_qualityCombo->addItem(QString::fromStdString(AnsiToUtf8(text)));
 
-  QSize screen(800, 600);
-  if (QScreen* primary = QGuiApplication::primaryScreen()) screen = primary->size();
+  const QSize screen = PrimaryScreenPixelSize();
   resolutions = BuildResolutionList(screen.width(), screen.height());
   settings = ReadGameSettings(ClientConfigPath(launcherDir));
   SetAgentId(settings.agentId);

@@ -1,4 +1,5 @@
-// The server tree: black, each zone and server drawn in its own colour.
+// The server tree: black, each zone and server drawn in its own colour, with the system tree's
+// dotted connecting lines and boxed plus and minus buttons.
 #pragma once
 
 #include <QTreeWidget>
@@ -16,6 +17,8 @@ class CMyTreeCtrl : public QTreeWidget {
   static void* ItemData(const QTreeWidgetItem* item);
   // The colour of an 0x00BBGGRR value.
   static QColor ColorOf(int32_t color);
+  // The colour of the connecting lines and buttons: light enough to read on the black ground.
+  static QColor LineColor() { return QColor(150, 150, 150); }
 
  signals:
   // A double click anywhere on the tree, on an item or not (the page starts the game with the
@@ -24,6 +27,7 @@ class CMyTreeCtrl : public QTreeWidget {
 
  protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
 };
 
 }  // namespace zarn

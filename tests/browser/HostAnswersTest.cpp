@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QContextMenuEvent>
+#include <QDesktopServices>
 #include <QImage>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -261,6 +262,23 @@ TEST(HostAnswersTest, EveryKeyGoesToThePage) {
   EXPECT_EQ(page.keys, 0);
 }
 
+// Stands for the player's programs behind URL schemes: records every address handed to them.
+class UrlRecorder : public QObject {
+  Q_OBJECT
+ public:
+  UrlRecorder() {
+    for (const char* scheme : {"mailto", "kelmar-test", "file", "data"})
+      QDesktopServices::setUrlHandler(QString::fromLatin1(scheme), this, "open");
+  }
+  ~UrlRecorder() override {
+    for (const char* scheme : {"mailto", "kelmar-test", "file", "data"})
+      QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+  }
+  QStringList urls;
+ public slots:
+  void open(const QUrl& url) { urls << url.toString(); }
+};
+
 class NewWindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -294,21 +312,101 @@ TEST_F(NewWindowTest, ALinkToANewWindowOpensInTheUsersBrowser) {
   for (const std::string& path : server.requests()) EXPECT_NE(path, "/elsewhere.html");
 }
 
-TEST_F(NewWindowTest, ScriptsOpenOnlyWebAddressesInTheUsersBrowser) {
+// window.open from a click handler opens the user's browser; a script that opens windows on its
+// own (at load, on a timer) opens nothing at all, web addresses included.
+TEST_F(NewWindowTest, OnlyAClickOpensTheUsersBrowser) {
   PageServer server;
-  server.Add("/open.html", HtmlPage("", "<p>open</p>"));
+  const std::string first = server.Url("/first.html"), last = server.Url("/last.html");
+  server.Add("/open.html", HtmlPage("<style>body { margin: 0 }</style>",
+                                    "<div style=\"width:400px;height:200px\" onclick=\"window.open('" + last +
+                                        "')\">open</div>"));
   BrowserHarness harness;
   ASSERT_TRUE(ShowAndActivate(&harness.page()));
   ASSERT_TRUE(LoadAndWait(harness.view(), PageUrl(server, "/open.html")));
-  const std::string last = server.Url("/last.html");
   RunJs(
       harness.view()->page(),
-      QString::fromStdString("window.open('about:blank'); window.open(''); window.open('file:///etc/passwd');"
-                             "window.open('data:text/html,x'); window.open('" +
-                             server.Url("/first.html") + "'); window.open('" + last + "');"));
-  ASSERT_TRUE(WaitFor([&] { return opened.size() >= 2; }));
+      QString::fromStdString("window.open('about:blank'); window.open('file:///etc/passwd'); window.open('" +
+                             first + "'); setTimeout(function () { window.open('" + first + "'); }, 0);"));
+  QTest::qWait(500);
+  EXPECT_TRUE(opened.empty()) << opened.front();
+
+  ASSERT_TRUE(WaitUntilPageTakesInput(harness.view()));
+  QTest::mouseClick(harness.view()->focusProxy(), Qt::LeftButton, {}, QPoint(100, 100));
+  ASSERT_TRUE(WaitFor([&] { return !opened.empty(); }));
   QTest::qWait(300);
-  EXPECT_EQ(opened, (std::vector<std::string>{server.Url("/first.html"), last}));
+  EXPECT_EQ(opened, std::vector<std::string>{last});
+}
+
+// The panel itself goes to web addresses only: a link, a form or a script that would take it to
+// another scheme leaves it on its page and hands nothing to a program of the player's.
+TEST(HostAnswersTest, ThePanelGoesOnlyToWebAddresses) {
+  UrlRecorder recorder;
+  PageServer server;
+  server.Add("/next.html", HtmlPage("", "<p>next</p>"));
+  const struct {
+    const char* name;
+    std::string body;  // the page; a click at (100, 100) or its script asks to go
+    bool click;
+  } cases[] = {
+      {"a link to mailto",
+       "<a href=\"mailto:a@kelmar-game.com\" style=\"display:block;width:400px;height:200px\">m</a>", true},
+      {"a link to a program's scheme",
+       "<a href=\"kelmar-test:run\" style=\"display:block;width:400px;height:200px\">k</a>", true},
+      {"a script to a program's scheme", "<script>location.href = 'kelmar-test:script';</script>", false},
+      {"a form to mailto",
+       "<form id=\"f\" "
+       "action=\"mailto:a@kelmar-game.com\"></form><script>document.getElementById('f').submit();"
+       "</script>",
+       false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    server.Add("/go.html", HtmlPage("<style>body { margin: 0 }</style>", c.body));
+    BrowserHarness harness;
+    ASSERT_TRUE(ShowAndActivate(&harness.page()));
+    const QString pageUrl = PageUrl(server, "/go.html");
+    // A script that asks to go while the page loads ends that load unfinished.
+    const bool loaded = LoadAndWait(harness.view(), pageUrl);
+    if (c.click) {
+      ASSERT_TRUE(loaded);
+      ASSERT_TRUE(WaitUntilPageTakesInput(harness.view()));
+      QTest::mouseClick(harness.view()->focusProxy(), Qt::LeftButton, {}, QPoint(100, 100));
+    }
+    QTest::qWait(800);
+    EXPECT_TRUE(recorder.urls.isEmpty()) << recorder.urls.join(' ').toStdString();
+    EXPECT_EQ(harness.view()->url().toString(), pageUrl);
+    recorder.urls.clear();
+  }
+  // A web address still goes.
+  server.Add("/go.html", HtmlPage("", "<script>location.href = '/next.html';</script>"));
+  BrowserHarness harness;
+  ASSERT_TRUE(LoadAndWait(harness.view(), PageUrl(server, "/go.html")));
+  EXPECT_TRUE(WaitFor([&] { return harness.view()->url().path() == "/next.html"; }));
+}
+
+TEST(HostAnswersTest, OnlyWebAddressesMayBeShown) {
+  const struct {
+    const char* url;
+    bool mainFrame, subFrame;
+  } cases[] = {
+      {"http://www.kelmar-game.com/news", true, true},
+      {"https://www.kelmar-game.com/pay?Lid=1", true, true},
+      {"about:blank", false, true},
+      {"about:srcdoc", false, true},
+      {"about:version", false, false},
+      {"file:///etc/passwd", false, false},
+      {"data:text/html,x", false, false},
+      {"mailto:someone@kelmar-game.com", false, false},
+      {"kelmar-test:run", false, false},
+      {"ftp://127.0.0.1/file", false, false},
+      {"", false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
+    const QUrl url(QString::fromLatin1(c.url));
+    EXPECT_EQ(CCustomControlSite::MayNavigate(url, true), c.mainFrame);
+    EXPECT_EQ(CCustomControlSite::MayNavigate(url, false), c.subFrame);
+  }
 }
 
 TEST(HostAnswersTest, OnlyWebAddressesGoToTheUsersBrowser) {
@@ -414,3 +512,5 @@ TEST(BrowserWindowTest, ThePageMayGoBeforeTheBrowser) {
 
 }  // namespace
 }  // namespace zarn::test
+
+#include "HostAnswersTest.moc"

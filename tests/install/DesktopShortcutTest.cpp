@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 
 #include "support/TestSupport.h"
@@ -180,8 +181,8 @@ TEST_F(DesktopShortcutTest, AnEntryNamedOtherwiseDoesNotCount) {
   ASSERT_TRUE(ReadShortcutTarget(created, target));
   EXPECT_EQ(target, launcher);
   EXPECT_EQ(test::ReadFile(created), "[Desktop Entry]\nType=Application\nName=Kelmar\nExec=\"" + launcher +
-                                         "\"\nPath=" + dir.file("games/My Games/Kelmar") +
-                                         "\nTerminal=false\n");
+                                         "\"\nPath=" + dir.file("games/My Games/Kelmar") + "\nIcon=" +
+                                         dir.file("games/My Games/Kelmar/Kelmar.png") + "\nTerminal=false\n");
   struct stat st;
   ASSERT_EQ(stat(created.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0755u);
@@ -236,6 +237,41 @@ TEST_F(DesktopShortcutTest, CreateReplacesALinkInsteadOfWritingThroughIt) {
   struct stat st;
   ASSERT_EQ(lstat((desktop + "/Kelmar.desktop").c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
+}
+
+// The entry names the game's icon, written beside the launcher: the launcher's own 64 x 64 PNG.
+TEST_F(DesktopShortcutTest, TheEntryNamesTheIconBesideTheLauncher) {
+  const std::string icon = dir.file("games/My Games/Kelmar/Kelmar.png");
+  const std::string link = desktop + "/Kelmar.desktop";
+  test::WriteFile(desktop + "/placeholder", "");
+  const struct {
+    const char* name;
+    std::function<void()> before;
+  } cases[] = {
+      {"no icon yet", [] {}},
+      {"an old icon", [&] { test::WriteFile(icon, "old picture"); }},
+      {"a link where the icon goes",
+       [&] {
+         test::WriteFile(dir.file("elsewhere.png"), "keep");
+         ASSERT_EQ(symlink(dir.file("elsewhere.png").c_str(), icon.c_str()), 0);
+       }},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ::unlink(icon.c_str());
+    c.before();
+    ASSERT_TRUE(CreateShortcut(launcher, link));
+    EXPECT_NE(test::ReadFile(link).find("\nIcon=" + icon + "\n"), std::string::npos) << test::ReadFile(link);
+    struct stat st;
+    ASSERT_EQ(lstat(icon.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    const std::string png = test::ReadFile(icon);
+    ASSERT_GE(png.size(), 24u);
+    EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+    // IHDR: width and height, big-endian.
+    EXPECT_EQ(png.substr(16, 8), std::string("\0\0\0\x40\0\0\0\x40", 8));
+  }
+  EXPECT_EQ(test::ReadFile(dir.file("elsewhere.png")), "keep");
 }
 
 TEST_F(DesktopShortcutTest, AProgramWithoutFolderRunsInItsOwnPath) {

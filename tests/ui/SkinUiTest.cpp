@@ -148,7 +148,7 @@ TEST(PngButton, SizedToItsPictureAndClicks) {
   EXPECT_EQ(push.geometry(), QRect(30, 40, 49, 49));  // top-left kept
   check.move(100, 100);
   check.SetResourceImages(10035, 10036, 10035, 10035);
-  EXPECT_EQ(check.size(), QSize(23, 19));
+  EXPECT_EQ(check.size(), QSize(84, 19));
   page.show();
 
   int clicks = 0;

@@ -89,54 +89,6 @@ void OrnateFrame(QPainter& p, const QRectF& r, const QColor& gold, double radius
   p.restore();
 }
 
-// A recessed slot: dark well, inner shadow from the top, thin gold edge.
-void Slot(QPainter& p, const QRectF& r, const QColor& bg, const QColor& gold, double radius) {
-  p.save();
-  p.setRenderHint(QPainter::Antialiasing);
-  const QPainterPath path = Rounded(r, radius);
-  // The control covers the inside; when nothing does (the install page) it is a shallow recess.
-  p.fillPath(path, WithAlpha(Mix(bg, kBlack, 0.5), 120));
-  QLinearGradient inner(r.topLeft(), QPointF(r.left(), r.top() + std::min(14.0, r.height() / 2)));
-  inner.setColorAt(0, QColor(0, 0, 0, 110));
-  inner.setColorAt(1, QColor(0, 0, 0, 0));
-  p.fillPath(path, inner);
-  p.setBrush(Qt::NoBrush);
-  p.setPen(QPen(QColor(0, 0, 0, 200), 1));
-  p.drawRoundedRect(r.adjusted(-1, -1, 1, 1), radius + 1, radius + 1);
-  p.setPen(QPen(WithAlpha(gold, 95), 1));
-  p.drawRoundedRect(r.adjusted(-2, -2, 2, 2), radius + 2, radius + 2);
-  p.restore();
-}
-
-// A thin gold line fading out at both ends, with a gem in the middle.
-void Filigree(QPainter& p, double left, double right, double y, const QColor& gold, int strength) {
-  p.save();
-  p.setRenderHint(QPainter::Antialiasing);
-  const double cx = (left + right) / 2;
-  for (double side : {-1.0, 1.0}) {
-    const double end = side < 0 ? left : right;
-    QLinearGradient line(QPointF(cx, y), QPointF(end, y));
-    line.setColorAt(0, WithAlpha(Mix(gold, kWhite, 0.3), strength));
-    line.setColorAt(1, WithAlpha(gold, 0));
-    QPainterPath taper;
-    taper.moveTo(cx + side * 10, y - 1.2);
-    taper.lineTo(end, y);
-    taper.lineTo(cx + side * 10, y + 1.2);
-    taper.closeSubpath();
-    p.fillPath(taper, line);
-    p.setPen(Qt::NoPen);
-    p.setBrush(WithAlpha(gold, strength * 3 / 4));
-    const QPointF d(cx + side * 16, y);
-    p.drawPolygon(
-        QPolygonF({d + QPointF(0, -2.5), d + QPointF(2.5, 0), d + QPointF(0, 2.5), d + QPointF(-2.5, 0)}));
-  }
-  p.setPen(QPen(Mix(gold, kBlack, 0.6), 1));
-  p.setBrush(Mix(gold, kWhite, 0.45));
-  p.drawPolygon(
-      QPolygonF({QPointF(cx, y - 5.5), QPointF(cx + 5.5, y), QPointF(cx, y + 5.5), QPointF(cx - 5.5, y)}));
-  p.restore();
-}
-
 // The title's letters on one baseline, the first one a third taller like an initial, centred
 // in the box.
 QPainterPath TitlePath(const SkinStyle& s, double pixelSize, const QRectF& box) {
@@ -299,69 +251,16 @@ QImage DrawBackground(const SkinStyle& s) {
   p.drawImage(0, 0, emberGlow);
   p.drawImage(0, 0, embers);
 
-  // The page's own panel: a dark, faintly translucent slab with a gold frame, holding the
-  // server tree, the browser, the buttons and the bars.
-  const QRectF tree(l.listServer), browser(l.url);
-  const QRectF bars = QRectF(QPointF(l.progressBlue), QSizeF(300, 13))
-                          .united(QRectF(QPointF(l.progressGreen), QSizeF(300, 13)));
-  QRectF panel = tree.united(browser).united(bars).adjusted(-27, -17, 18, 15);
-  panel = panel.intersected(page.adjusted(8, 8, -4, -4));
-  // Shade the panel with a vertical gradient so it reads as a slab lit from above.
-  DrawSoftShadow(p, Rounded(panel, 12), QColor(0, 0, 0, 200), 14, {0, 6});
-  QLinearGradient slab(panel.topLeft(), panel.bottomLeft());
-  slab.setColorAt(0, WithAlpha(Mix(bg, gold, 0.1), 238));
-  slab.setColorAt(1, WithAlpha(Mix(bg, kBlack, 0.35), 245));
-  p.fillPath(Rounded(panel, 12), slab);
-  // A faint engraved pattern of diamonds on the slab.
-  p.save();
-  p.setClipPath(Rounded(panel, 12));
-  p.setPen(QPen(WithAlpha(gold, 10), 1));
-  for (double d = panel.left() - panel.height(); d < panel.right(); d += 26) {
-    p.drawLine(QPointF(d, panel.bottom()), QPointF(d + panel.height(), panel.top()));
-    p.drawLine(QPointF(d, panel.top()), QPointF(d + panel.height(), panel.bottom()));
-  }
-  p.restore();
-  OrnateFrame(p, panel, gold, 12, 200);
-  Slot(p, tree.adjusted(-4, -4, 4, 4), bg, gold, 4);
-  Slot(p, browser.adjusted(-4, -4, 4, 4), bg, gold, 4);
-  // Grooves that the progress bars run in.
-  for (const QPoint at : {l.progressBlue, l.progressGreen}) {
-    // Flush with the bar's right end, where the page writes the percentage.
-    const QRectF groove = QRectF(QPointF(at), QSizeF(300, 13)).adjusted(-2, -2, 0, 2);
-    p.fillPath(Rounded(groove, 7.5), WithAlpha(Mix(bg, kBlack, 0.7), 200));
-    QLinearGradient inner(groove.topLeft(), groove.bottomLeft());
-    inner.setColorAt(0, QColor(0, 0, 0, 150));
-    inner.setColorAt(1, WithAlpha(gold, 28));
-    p.fillPath(Rounded(groove, 7.5), inner);
-    p.setBrush(Qt::NoBrush);
-    p.setPen(QPen(WithAlpha(gold, 80), 1));
-    p.drawRoundedRect(groove.adjusted(-0.5, -0.5, 0.5, 0.5), 8, 8);
-  }
-  // Over the server tree, in the room the browser leaves above it: an ornament.
-  if (tree.top() - 4 - (panel.top() + 8) > 16)
-    Filigree(p, tree.left() + 10, tree.right() - 10, (panel.top() + 8 + tree.top() - 4) / 2.0, gold, 220);
-  // Captions of the display settings: beside the windowed-mode box and before the resolution list.
+  // Under the page area the scene darkens softly, with no edge, frame or slot: the install page
+  // shows this part of the picture with only its illustration in front, so nothing here may
+  // belong to the work page's controls (they bring their own pictures and captions).
   {
-    const QFont font = s.CjkFont(13);
-    const QColor ink = Mix(s.text, bg, 0.2);
-    const QRectF box(QPointF(l.btnWindows), QSizeF(23, 19));
-    const double room = l.comboQuality.y() == l.btnWindows.y() && l.comboQuality.x() > box.right()
-                            ? l.comboQuality.x() - box.right() - 6
-                            : 70;
-    DrawLabel(p, QRectF(box.right() + 3, box.top(), room, box.height()), Qt::AlignLeft | Qt::AlignVCenter,
-              s.Label("windowed"), font, ink);
-    const QRectF combo(QPointF(l.comboServer), QSizeF(114, 24));
-    DrawLabel(p, QRectF(combo.left() - 80, combo.top(), 74, combo.height()),
-              Qt::AlignRight | Qt::AlignVCenter, s.Label("resolution"), font, ink);
-  }
-  // A divider between the browser and the buttons beneath it.
-  {
-    const double y = (browser.bottom() + 4 + l.btnWeb.y()) / 2.0 + 1;
-    QLinearGradient line(browser.left(), 0, browser.right(), 0);
-    line.setColorAt(0, WithAlpha(gold, 0));
-    line.setColorAt(0.5, WithAlpha(gold, 150));
-    line.setColorAt(1, WithAlpha(gold, 0));
-    p.fillRect(QRectF(browser.left(), y, browser.width(), 1), line);
+    const QRectF shade = page.adjusted(20, 60, -10, -20);
+    QRadialGradient wash(shade.center(), std::max(shade.width(), shade.height()) * 0.62);
+    wash.setColorAt(0, WithAlpha(Mix(bg, kBlack, 0.4), 150));
+    wash.setColorAt(0.6, WithAlpha(Mix(bg, kBlack, 0.4), 110));
+    wash.setColorAt(1, WithAlpha(Mix(bg, kBlack, 0.4), 0));
+    p.fillRect(page.adjusted(-60, -20, 0, 0), wash);
   }
 
   // Title over the sky at the left, above the sun.

@@ -289,6 +289,16 @@ QImage DrawCheckBox(const SkinStyle& s, QSize size, bool checked) {
   return image;
 }
 
+QImage DrawCaptionedCheckBox(const SkinStyle& s, bool checked) {
+  QImage image = NewImage(kWindowedBoxWidth, kWindowedBoxHeight);
+  QPainter p(&image);
+  p.drawImage(0, 0, DrawCheckBox(s, QSize(23, kWindowedBoxHeight), checked));
+  p.setRenderHint(QPainter::Antialiasing);
+  DrawLabel(p, QRectF(26, 0, kWindowedBoxWidth - 26, kWindowedBoxHeight), Qt::AlignLeft | Qt::AlignVCenter,
+            s.Label("windowed"), s.CjkFont(13), Mix(s.text, s.background, 0.2));
+  return image;
+}
+
 QImage DrawBar(const SkinStyle&, const QColor& color) {
   QImage image = NewImage(300, 13);
   QPainter p(&image);

@@ -45,8 +45,8 @@ std::vector<Picture> DrawSkin(const SkinStyle& s) {
   set3(35, small, s.Label("password"), Look::Plain);
   add(38, DrawButton(s, small, s.Label("password"), Look::Plain, State::Disabled));
   add(39, DrawStartButton(s, State::Disabled));
-  add(40, DrawCheckBox(s, QSize(23, 19), false));
-  add(41, DrawCheckBox(s, QSize(23, 19), true));
+  add(40, DrawCaptionedCheckBox(s, false));
+  add(41, DrawCaptionedCheckBox(s, true));
   add(42, DrawBar(s, s.barTotal));
   add(43, DrawBar(s, s.barFile));
   add(51, DrawCheckBox(s, QSize(15, 12), false));

@@ -33,6 +33,11 @@ QImage DrawButton(const SkinStyle& style, QSize size, const QString& label, Look
 QImage DrawStartButton(const SkinStyle& style, State state);
 QImage DrawWindowGlyph(const SkinStyle& style, bool close, State state);
 QImage DrawCheckBox(const SkinStyle& style, QSize size, bool checked);
+// The work page's windowed-mode check box (84 x 19): the box in the left 23 pixels and its
+// caption after it, so that the caption belongs to the control rather than to the frame's
+// picture, which the install page shows as well. A click on the caption ticks the box.
+inline constexpr int kWindowedBoxWidth = 84, kWindowedBoxHeight = 19;
+QImage DrawCaptionedCheckBox(const SkinStyle& style, bool checked);
 QImage DrawBar(const SkinStyle& style, const QColor& color);
 QImage DrawLinkButton(const SkinStyle& style, State state);
 QImage DrawSmallClose(const SkinStyle& style, State state);

@@ -32,7 +32,7 @@ const Expected kPictures[] = {
     {26, 10021, 49, 49},   {27, 10022, 49, 49},  {28, 10023, 481, 217}, {29, 10024, 120, 34},
     {30, 10025, 120, 34},  {31, 10026, 120, 34}, {32, 10027, 120, 34},  {33, 10028, 120, 34},
     {34, 10029, 120, 34},  {35, 10030, 80, 34},  {36, 10031, 80, 34},   {37, 10032, 80, 34},
-    {38, 10033, 80, 34},   {39, 10034, 156, 56}, {40, 10035, 23, 19},   {41, 10036, 23, 19},
+    {38, 10033, 80, 34},   {39, 10034, 156, 56}, {40, 10035, 84, 19},   {41, 10036, 84, 19},
     {42, 10037, 300, 13},  {43, 10038, 300, 13}, {51, 10043, 15, 12},   {52, 10044, 15, 12},
     {53, 10045, 80, 34},   {54, 10046, 80, 34},  {55, 10047, 80, 34},   {56, 10048, 80, 34},
     {57, 10049, 80, 34},   {58, 10050, 80, 34},  {59, 10051, 321, 420}, {60, 10052, 115, 14},
@@ -98,6 +98,24 @@ int CountAlpha(const QImage& image, const QRect& area, int low, int high) {
     }
   return count;
 }
+
+// Pixels of the area, outside the excluded rectangle, whose brightness differs from the pixel to
+// their right or below by more than 48 of 255: the drawn lines and letters of a picture, not its
+// soft gradients. Stray sparks count a few each.
+int SharpSteps(const QImage& image, const QRect& area, const QRect& excluded) {
+  int count = 0;
+  const QRect r = area.intersected(image.rect().adjusted(0, 0, -1, -1));
+  for (int y = r.top(); y < r.bottom(); ++y)
+    for (int x = r.left(); x < r.right(); ++x) {
+      if (excluded.contains(x, y)) continue;
+      const int here = qGray(image.pixel(x, y));
+      if (std::abs(here - qGray(image.pixel(x + 1, y))) > 48 ||
+          std::abs(here - qGray(image.pixel(x, y + 1))) > 48)
+        ++count;
+    }
+  return count;
+}
+const int kMaxSharpStepsUnderPage = 400;
 
 }  // namespace
 
@@ -190,6 +208,16 @@ int main(int argc, char** argv) {
     for (const QPoint corner : {QPoint(0, 0), QPoint(1371, 0), QPoint(0, 796), QPoint(1371, 796)})
       if (qAlpha(bg.pixel(corner)) != 0) Fail("picture 1: corner not transparent");
     if (CountAlpha(bg, bg.rect(), 1, 254) < 2000) Fail("picture 1: no soft translucent rim");
+    // The install page shows the page area with only its illustration {520,320} (481 x 217) and
+    // buttons in front: the rest must hold nothing drawn for the work page's controls (panels,
+    // slots, grooves, captions), which reads as a broken page there. Lines and letters show as
+    // sharp steps of brightness between neighbouring pixels.
+    const QRect illustration(520, 320, 481, 217);
+    const int edges = partial ? 0 : SharpSteps(bg, page.adjusted(8, 8, -8, -8), illustration);
+    if (edges > kMaxSharpStepsUnderPage)
+      Fail("picture 1: " + std::to_string(edges) +
+           " sharp edges (lines, frames, text) around the install illustration, where the install page "
+           "shows them with nothing in front");
   }
   // The registration form shows "RegisterClient" {15,10,305,420} of the panel without alpha.
   if (have({59})) {

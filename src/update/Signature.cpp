@@ -73,8 +73,8 @@ bool NamesPath(std::string_view comment, std::string_view treePath) {
 SignatureVerdict Refused(std::string reason) { return {false, std::move(reason)}; }
 
 // What the signed bytes are: the document itself (legacy) or its BLAKE2b-512 hash.
-SignatureVerdict Check(const MinisignPublicKey& key, const MinisignSignature& sig, const unsigned char* signedBytes,
-                       size_t signedSize, std::string_view treePath) {
+SignatureVerdict Check(const MinisignPublicKey& key, const MinisignSignature& sig,
+                       const unsigned char* signedBytes, size_t signedSize, std::string_view treePath) {
   if (sig.keyId != key.keyId)
     return Refused("signed by another key (key id " + KeyIdText(sig.keyId) + ", expected " +
                    KeyIdText(key.keyId) + ")");
@@ -82,11 +82,12 @@ SignatureVerdict Check(const MinisignPublicKey& key, const MinisignSignature& si
     return Refused("the signature does not match the document");
   std::vector<unsigned char> global(sig.signature.begin(), sig.signature.end());
   global.insert(global.end(), sig.trustedComment.begin(), sig.trustedComment.end());
-  if (crypto_sign_verify_detached(sig.globalSignature.data(), global.data(), global.size(), key.key.data()) != 0)
+  if (crypto_sign_verify_detached(sig.globalSignature.data(), global.data(), global.size(), key.key.data()) !=
+      0)
     return Refused("the trusted comment was altered");
   if (!NamesPath(sig.trustedComment, treePath))
-    return Refused("the signature is for another file (trusted comment \"" + sig.trustedComment + "\", expected \"" +
-                   TrustedCommentFor(treePath) + "\")");
+    return Refused("the signature is for another file (trusted comment \"" + sig.trustedComment +
+                   "\", expected \"" + TrustedCommentFor(treePath) + "\")");
   return {true, {}};
 }
 
@@ -214,7 +215,8 @@ SignatureVerdict VerifyDocumentFile(const std::string& documentPath, const std::
     if (!ReadSmallFile(documentPath, kLegacyDocumentLimit, &document, &tooLarge))
       return Refused("the document cannot be read");
     if (tooLarge) return Refused("the document is too large for a legacy signature");
-    return Check(key, sig, reinterpret_cast<const unsigned char*>(document.data()), document.size(), treePath);
+    return Check(key, sig, reinterpret_cast<const unsigned char*>(document.data()), document.size(),
+                 treePath);
   }
   const int fd = ::open(documentPath.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return Refused("the document cannot be read");

@@ -18,7 +18,8 @@ TEST(Sha256Test, KnownDigestsWholeAndInPieces) {
   for (const Case& c : cases) {
     EXPECT_EQ(Sha256Hex(c.text), c.hex);
     Sha256 pieces;
-    for (size_t at = 0; at < c.text.size(); at += 4093) pieces.Update(std::string_view(c.text).substr(at, 4093));
+    for (size_t at = 0; at < c.text.size(); at += 4093)
+      pieces.Update(std::string_view(c.text).substr(at, 4093));
     EXPECT_EQ(pieces.FinalHex(), c.hex);
     EXPECT_EQ(pieces.FinalHex(), Sha256Hex("")) << "starts over after Final";
   }

@@ -19,7 +19,9 @@ using test::WriteFile;
 
 std::string Quote(const std::string& text) { return "'" + text + "'"; }
 
-int Shell(const std::string& command) { return std::system((command + " >/dev/null 2>&1 </dev/null").c_str()); }
+int Shell(const std::string& command) {
+  return std::system((command + " >/dev/null 2>&1 </dev/null").c_str());
+}
 
 // Two key pairs: one made by the minisign program, one by zarn-publish's signer; each signer
 // signs with either, so both read the other's key files.
@@ -27,7 +29,7 @@ class SignatureTest : public ::testing::Test {
  public:
   void SetUp() override {
     ASSERT_EQ(Shell(std::string(ZARN_MINISIGN) + " -G -W -p " + Quote(dir.file("m.pub")) + " -s " +
-                  Quote(dir.file("m.key"))),
+                    Quote(dir.file("m.key"))),
               0);
     const publish::SecretKey ours = publish::NewSecretKey();
     std::string text, error;
@@ -42,8 +44,8 @@ class SignatureTest : public ::testing::Test {
   bool Sign(bool program, const std::string& keyFile, const std::string& path, const std::string& comment,
             bool legacy) {
     if (program)
-      return Shell(std::string(ZARN_MINISIGN) + (legacy ? " -S -l" : " -S") + " -s " + Quote(dir.file(keyFile)) +
-                 " -m " + Quote(path) + " -t " + Quote(comment)) == 0;
+      return Shell(std::string(ZARN_MINISIGN) + (legacy ? " -S -l" : " -S") + " -s " +
+                   Quote(dir.file(keyFile)) + " -m " + Quote(path) + " -t " + Quote(comment)) == 0;
     publish::SecretKey key;
     bool encrypted = false;
     std::string error;
@@ -68,7 +70,8 @@ TEST_F(SignatureTest, PublicKeyLineOrWholeFile) {
   std::string id = KeyIdText(key.keyId);
   id.erase(0, id.find_first_not_of('0'));
   EXPECT_NE(minisignPub.find(" " + id + "\n"), std::string::npos) << minisignPub << id;
-  for (const char* bad : {"", "RWQ", "untrusted comment: x\n", "not base64 at all!", "RWTLodngtcGLMRJbQSFyO2B2Oqx"})
+  for (const char* bad :
+       {"", "RWQ", "untrusted comment: x\n", "not base64 at all!", "RWTLodngtcGLMRJbQSFyO2B2Oqx"})
     EXPECT_FALSE(ParsePublicKey(bad, &key, &reason)) << bad;
 }
 
@@ -93,24 +96,24 @@ TEST_F(SignatureTest, RefusesEveryTamperedRow) {
          return true;
        }},
       {"another key", false, "another key",
-       [](SignatureTest& t, const std::string& doc, auto&, bool program, const std::string& key, bool legacy) {
+       [](SignatureTest& t, const std::string& doc, auto&, bool program, const std::string& key,
+          bool legacy) {
          return t.Sign(program, key == "m.key" ? "o.key" : "m.key", doc, "file:public/update.xml", legacy);
        }},
       {"the signature of another file of the tree", false, "does not match",
-       [](SignatureTest& t, auto&, const std::string& sig, bool program, const std::string& key, bool legacy) {
+       [](SignatureTest& t, auto&, const std::string& sig, bool program, const std::string& key,
+          bool legacy) {
          const std::string other = t.dir.file("tree/ClientData/1.md5");
          if (!t.Sign(program, key, other, "file:public/update.xml", legacy)) return false;
          WriteFile(sig, ReadFile(other + ".minisig"));
          return true;
        }},
       {"a trusted comment naming another path", false, "another file",
-       [](SignatureTest& t, const std::string& doc, auto&, bool program, const std::string& key, bool legacy) {
-         return t.Sign(program, key, doc, "file:ClientData/1.md5", legacy);
-       }},
+       [](SignatureTest& t, const std::string& doc, auto&, bool program, const std::string& key,
+          bool legacy) { return t.Sign(program, key, doc, "file:ClientData/1.md5", legacy); }},
       {"the path only as a prefix of the comment", false, "another file",
-       [](SignatureTest& t, const std::string& doc, auto&, bool program, const std::string& key, bool legacy) {
-         return t.Sign(program, key, doc, "file:public/update.xml.old", legacy);
-       }},
+       [](SignatureTest& t, const std::string& doc, auto&, bool program, const std::string& key,
+          bool legacy) { return t.Sign(program, key, doc, "file:public/update.xml.old", legacy); }},
       {"the document changed after signing", false, "does not match",
        [](auto&, const std::string& doc, auto&, bool, auto&, bool) {
          WriteFile(doc, ReadFile(doc) + " ");
@@ -155,13 +158,15 @@ TEST_F(SignatureTest, RefusesEveryTamperedRow) {
           ASSERT_TRUE(row.act(*this, doc, sig, program, key, legacy)) << label;
           const std::string pub = key == "m.key" ? minisignPub : oursPub;
           const SignatureVerdict onDisk = VerifyDocumentFile(doc, sig, pub, "public/update.xml");
-          const SignatureVerdict inMemory = VerifyDocument(ReadFile(doc), ReadFile(sig), pub, "public/update.xml");
+          const SignatureVerdict inMemory =
+              VerifyDocument(ReadFile(doc), ReadFile(sig), pub, "public/update.xml");
           EXPECT_EQ(onDisk.ok, row.accepted) << label << ": " << onDisk.reason;
           EXPECT_EQ(inMemory.ok, row.accepted) << label << ": " << inMemory.reason;
           EXPECT_EQ(onDisk.reason, inMemory.reason) << label;
           if (!row.accepted) {
             EXPECT_FALSE(onDisk.reason.empty()) << label;
-            EXPECT_NE(onDisk.reason.find(row.reasonPart), std::string::npos) << label << ": " << onDisk.reason;
+            EXPECT_NE(onDisk.reason.find(row.reasonPart), std::string::npos)
+                << label << ": " << onDisk.reason;
           }
         }
 }
@@ -179,10 +184,11 @@ TEST_F(SignatureTest, MinisignVerifiesWhatOurSignerMade) {
   WriteFile(doc, test::NoiseBytes(200000, 3));
   for (const bool legacy : {false, true}) {
     ASSERT_TRUE(Sign(false, "o.key", doc, "file:public/update.xml", legacy));
-    EXPECT_EQ(Shell(std::string(ZARN_MINISIGN) + " -V -p " + Quote(dir.file("o.pub")) + " -m " + Quote(doc)), 0);
+    EXPECT_EQ(Shell(std::string(ZARN_MINISIGN) + " -V -p " + Quote(dir.file("o.pub")) + " -m " + Quote(doc)),
+              0);
     WriteFile(doc + ".2", ReadFile(doc) + "x");
-    EXPECT_NE(Shell(std::string(ZARN_MINISIGN) + " -V -p " + Quote(dir.file("o.pub")) + " -m " + Quote(doc + ".2") +
-                  " -x " + Quote(SignaturePathFor(doc))),
+    EXPECT_NE(Shell(std::string(ZARN_MINISIGN) + " -V -p " + Quote(dir.file("o.pub")) + " -m " +
+                    Quote(doc + ".2") + " -x " + Quote(SignaturePathFor(doc))),
               0);
   }
 }
@@ -209,8 +215,8 @@ TEST_F(SignatureTest, EncryptedKeyAsMinisignProtectsIt) {
   const std::string doc = dir.file("doc");
   WriteFile(doc, "signed with a password\n");
   WriteFile(dir.file("pw"), "correct horse\n");
-  ASSERT_EQ(std::system((std::string(ZARN_MINISIGN) + " -S -s " + Quote(dir.file("e.key")) + " -m " + Quote(doc) +
-                         " -t file:doc < " + Quote(dir.file("pw")) + " >/dev/null 2>&1")
+  ASSERT_EQ(std::system((std::string(ZARN_MINISIGN) + " -S -s " + Quote(dir.file("e.key")) + " -m " +
+                         Quote(doc) + " -t file:doc < " + Quote(dir.file("pw")) + " >/dev/null 2>&1")
                             .c_str()),
             0);
   EXPECT_TRUE(VerifyDocumentFile(doc, SignaturePathFor(doc), ReadFile(dir.file("e.pub")), "doc"));

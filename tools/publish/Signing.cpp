@@ -94,7 +94,8 @@ MinisignPublicKey SecretKey::Public() const {
 }
 
 KdfCost MinisignKdfCost() {
-  return {crypto_pwhash_scryptsalsa208sha256_OPSLIMIT_SENSITIVE, crypto_pwhash_scryptsalsa208sha256_MEMLIMIT_SENSITIVE};
+  return {crypto_pwhash_scryptsalsa208sha256_OPSLIMIT_SENSITIVE,
+          crypto_pwhash_scryptsalsa208sha256_MEMLIMIT_SENSITIVE};
 }
 
 SecretKey NewSecretKey() {
@@ -110,8 +111,8 @@ std::string PublicKeyFileText(const MinisignPublicKey& key) {
   return "untrusted comment: minisign public key " + KeyIdText(key.keyId) + "\n" + PublicKeyText(key) + "\n";
 }
 
-bool SecretKeyFileText(const SecretKey& key, const std::string& password, const KdfCost& cost, std::string* text,
-                       std::string* error) {
+bool SecretKeyFileText(const SecretKey& key, const std::string& password, const KdfCost& cost,
+                       std::string* text, std::string* error) {
   SodiumReady();
   std::vector<unsigned char> raw(kSecretKeySize, 0);
   raw[0] = 'E';
@@ -172,8 +173,8 @@ bool ReadSecretKey(const std::string& text, const std::string& password, SecretK
   return ok;
 }
 
-bool SignFile(const SecretKey& key, const std::string& documentPath, const std::string& trustedComment, bool legacy,
-              std::string* error) {
+bool SignFile(const SecretKey& key, const std::string& documentPath, const std::string& trustedComment,
+              bool legacy, std::string* error) {
   SodiumReady();
   if (trustedComment.find_first_of("\r\n") != std::string::npos) {
     *error = "a trusted comment is one line";
@@ -207,8 +208,8 @@ bool SignFile(const SecretKey& key, const std::string& documentPath, const std::
   unsigned char sigLine[2 + 8 + 64] = {'E', static_cast<unsigned char>(legacy ? 'd' : 'D')};
   std::memcpy(sigLine + 2, key.keyId.data(), 8);
   if (legacy) {
-    crypto_sign_detached(sigLine + 10, nullptr, reinterpret_cast<const unsigned char*>(whole.data()), whole.size(),
-                         key.key.data());
+    crypto_sign_detached(sigLine + 10, nullptr, reinterpret_cast<const unsigned char*>(whole.data()),
+                         whole.size(), key.key.data());
   } else {
     unsigned char hash[crypto_generichash_BYTES_MAX];
     crypto_generichash_final(&state, hash, sizeof hash);

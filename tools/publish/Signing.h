@@ -27,8 +27,8 @@ KdfCost MinisignKdfCost();
 SecretKey NewSecretKey();
 // The files' texts.
 std::string PublicKeyFileText(const MinisignPublicKey& key);
-bool SecretKeyFileText(const SecretKey& key, const std::string& password, const KdfCost& cost, std::string* text,
-                       std::string* error);
+bool SecretKeyFileText(const SecretKey& key, const std::string& password, const KdfCost& cost,
+                       std::string* text, std::string* error);
 // Reads a secret key file; password is used when the key is encrypted.
 bool ReadSecretKey(const std::string& text, const std::string& password, SecretKey* key, bool* encrypted,
                    std::string* error);

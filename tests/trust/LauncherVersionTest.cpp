@@ -27,8 +27,9 @@ std::string Output(const std::string& command, int* status) {
 TEST(LauncherVersionTest, AnswersWithoutADisplayOrAWindow) {
   // With no display and the X11 platform forced, any start of the toolkit would fail.
   int status = -1;
-  const std::string out = Output(
-      "env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb '" ZARN_LAUNCHER "' --version 2>/dev/null", &status);
+  const std::string out = Output("env -u DISPLAY -u WAYLAND_DISPLAY QT_QPA_PLATFORM=xcb '" ZARN_LAUNCHER
+                                 "' --version 2>/dev/null",
+                                 &status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(out, GetAppVersion() + "\n");
 }

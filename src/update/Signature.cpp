@@ -73,11 +73,17 @@ bool NamesPath(std::string_view comment, std::string_view treePath) {
 SignatureVerdict Refused(std::string reason) { return {false, std::move(reason)}; }
 
 // What the signed bytes are: the document itself (legacy) or its BLAKE2b-512 hash.
-SignatureVerdict Check(const MinisignPublicKey& key, const MinisignSignature& sig,
+SignatureVerdict Check(const std::vector<MinisignPublicKey>& keys, const MinisignSignature& sig,
                        const unsigned char* signedBytes, size_t signedSize, std::string_view treePath) {
-  if (sig.keyId != key.keyId)
-    return Refused("signed by another key (key id " + KeyIdText(sig.keyId) + ", expected " +
-                   KeyIdText(key.keyId) + ")");
+  const MinisignPublicKey* found = nullptr;
+  std::string expected;
+  for (const MinisignPublicKey& k : keys) {
+    if (k.keyId == sig.keyId) found = &k;
+    expected += (expected.empty() ? "" : " or ") + KeyIdText(k.keyId);
+  }
+  if (!found)
+    return Refused("signed by another key (key id " + KeyIdText(sig.keyId) + ", expected " + expected + ")");
+  const MinisignPublicKey& key = *found;
   if (crypto_sign_verify_detached(sig.signature.data(), signedBytes, signedSize, key.key.data()) != 0)
     return Refused("the signature does not match the document");
   std::vector<unsigned char> global(sig.signature.begin(), sig.signature.end());
@@ -122,23 +128,43 @@ std::string KeyIdText(const MinisignKeyId& id) {
   return out;
 }
 
+bool ParsePublicKeys(std::string_view text, std::vector<MinisignPublicKey>* keys, std::string* reason) {
+  keys->clear();
+  for (std::string_view line : SplitLines(text)) {
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+    if (line.rfind(kUntrustedPrefix, 0) == 0) continue;
+    while (!line.empty()) {
+      const size_t end = line.find_first_of(" \t;,");
+      const std::string_view token = line.substr(0, end);
+      line.remove_prefix(end == std::string_view::npos ? line.size() : end + 1);
+      if (token.empty()) continue;
+      unsigned char raw[2 + 8 + 32];
+      if (!SodiumReady() || !DecodeBase64(token, raw, sizeof raw)) {
+        *reason = "the public key is not a minisign public key";
+        return false;
+      }
+      if (raw[0] != 'E' || raw[1] != 'd') {
+        *reason = "the public key is not an Ed25519 key";
+        return false;
+      }
+      MinisignPublicKey key;
+      std::memcpy(key.keyId.data(), raw + 2, 8);
+      std::memcpy(key.key.data(), raw + 10, 32);
+      keys->push_back(key);
+    }
+  }
+  if (keys->empty()) *reason = "the public key is not a minisign public key";
+  return !keys->empty();
+}
+
 bool ParsePublicKey(std::string_view text, MinisignPublicKey* key, std::string* reason) {
-  std::string_view line;
-  for (std::string_view l : SplitLines(text)) {
-    while (!l.empty() && (l.front() == ' ' || l.front() == '\t')) l.remove_prefix(1);
-    if (!l.empty() && l.rfind(kUntrustedPrefix, 0) != 0) line = l;
-  }
-  unsigned char raw[2 + 8 + 32];
-  if (line.empty() || !SodiumReady() || !DecodeBase64(line, raw, sizeof raw)) {
-    *reason = "the public key is not a minisign public key";
+  std::vector<MinisignPublicKey> keys;
+  if (!ParsePublicKeys(text, &keys, reason)) return false;
+  if (keys.size() != 1) {
+    *reason = "more than one public key";
     return false;
   }
-  if (raw[0] != 'E' || raw[1] != 'd') {
-    *reason = "the public key is not an Ed25519 key";
-    return false;
-  }
-  std::memcpy(key->keyId.data(), raw + 2, 8);
-  std::memcpy(key->key.data(), raw + 10, 32);
+  *key = keys[0];
   return true;
 }
 
@@ -186,10 +212,10 @@ std::string TrustedCommentFor(std::string_view treePath) { return "file:" + std:
 
 SignatureVerdict VerifyDocument(std::string_view document, std::string_view signatureText,
                                 std::string_view publicKey, std::string_view treePath) {
-  MinisignPublicKey key;
+  std::vector<MinisignPublicKey> key;
   MinisignSignature sig;
   std::string reason;
-  if (!ParsePublicKey(publicKey, &key, &reason)) return Refused(reason);
+  if (!ParsePublicKeys(publicKey, &key, &reason)) return Refused(reason);
   if (signatureText.empty()) return Refused("no signature");
   if (!ParseSignature(signatureText, &sig, &reason)) return Refused(reason);
   const auto* bytes = reinterpret_cast<const unsigned char*>(document.data());
@@ -201,11 +227,11 @@ SignatureVerdict VerifyDocument(std::string_view document, std::string_view sign
 
 SignatureVerdict VerifyDocumentFile(const std::string& documentPath, const std::string& signaturePath,
                                     std::string_view publicKey, std::string_view treePath) {
-  MinisignPublicKey key;
+  std::vector<MinisignPublicKey> key;
   MinisignSignature sig;
   std::string reason, signatureText;
   bool tooLarge = false;
-  if (!ParsePublicKey(publicKey, &key, &reason)) return Refused(reason);
+  if (!ParsePublicKeys(publicKey, &key, &reason)) return Refused(reason);
   if (!ReadSmallFile(signaturePath, kSignatureFileLimit, &signatureText, &tooLarge) || signatureText.empty())
     return Refused("no signature");
   if (tooLarge) return Refused("the signature file is not in minisign's format");

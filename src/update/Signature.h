@@ -7,6 +7,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace zarn {
 
@@ -33,6 +34,9 @@ struct SignatureVerdict {
 
 // A public key: the base64 line of a minisign.pub file, or the whole file.
 bool ParsePublicKey(std::string_view text, MinisignPublicKey* key, std::string* reason);
+// One or more keys, separated by blanks, ";" or "," or given as whole files: while a key is
+// being replaced a launcher trusts the old and the new one.
+bool ParsePublicKeys(std::string_view text, std::vector<MinisignPublicKey>* keys, std::string* reason);
 // The base64 line for a key (what ParsePublicKey reads).
 std::string PublicKeyText(const MinisignPublicKey& key);
 // The key id as minisign prints it (16 upper-case hex digits).
@@ -50,8 +54,8 @@ std::string SignaturePathFor(const std::string& documentPath);
 std::string TrustedCommentFor(std::string_view treePath);
 
 // Checks the document (held in memory) against the signature text: made by publicKey (the text
-// ParsePublicKey reads), over exactly these bytes, with an intact trusted comment that names
-// treePath.
+// ParsePublicKeys reads; any one of its keys), over exactly these bytes, with an intact trusted comment that
+// names treePath.
 SignatureVerdict VerifyDocument(std::string_view document, std::string_view signatureText,
                                 std::string_view publicKey, std::string_view treePath);
 

@@ -171,6 +171,37 @@ TEST_F(SignatureTest, RefusesEveryTamperedRow) {
         }
 }
 
+TEST_F(SignatureTest, EitherKeyWhileAKeyIsReplaced) {
+  const std::string line = [](const std::string& file) {
+    return file.substr(file.find('\n') + 1, 56);
+  }(oursPub);
+  const std::string doc = dir.file("public/update.xml");
+  WriteFile(doc, "<update/>\n");
+  for (const std::string& both :
+       {minisignPub + oursPub, line + ";" + minisignPub.substr(minisignPub.find('\n') + 1),
+        line + " , " + line}) {
+    std::vector<MinisignPublicKey> keys;
+    std::string reason;
+    ASSERT_TRUE(ParsePublicKeys(both, &keys, &reason)) << both;
+    EXPECT_EQ(keys.size(), 2u) << both;
+  }
+  const std::string both = minisignPub + ";" + line;
+  for (const std::string key : {"m.key", "o.key"}) {
+    ASSERT_TRUE(Sign(true, key, doc, "file:public/update.xml", false));
+    EXPECT_TRUE(VerifyDocumentFile(doc, SignaturePathFor(doc), both, "public/update.xml")) << key;
+    EXPECT_EQ(VerifyDocumentFile(doc, SignaturePathFor(doc), key == "m.key" ? oursPub : minisignPub,
+                                 "public/update.xml")
+                  .ok,
+              false)
+        << key;
+  }
+  MinisignPublicKey one;
+  std::string reason;
+  EXPECT_FALSE(ParsePublicKey(both, &one, &reason)) << "one key wanted, two given";
+  std::vector<MinisignPublicKey> keys;
+  EXPECT_FALSE(ParsePublicKeys(line + ";RWQ", &keys, &reason)) << "a damaged second key";
+}
+
 TEST_F(SignatureTest, TrustedCommentMayCarryMoreFields) {
   const std::string doc = dir.file("ClientData/7.md5");
   WriteFile(doc, "v7\nsize 3\n");

@@ -207,11 +207,10 @@ int main(int argc, char** argv) {
     // A key file or the key line itself.
     std::string keyText = publicKey;
     if (!publicKey.empty() && ReadText(publicKey, &keyText) && keyText.empty()) keyText = publicKey;
-    zarn::MinisignPublicKey parsed;
+    std::vector<zarn::MinisignPublicKey> parsed;
     std::string reason;
-    if (!keyText.empty() && !zarn::ParsePublicKey(keyText, &parsed, &reason))
+    if (!keyText.empty() && !zarn::ParsePublicKeys(keyText, &parsed, &reason))
       return UsageError("--public-key: " + reason);
-    if (!keyText.empty()) keyText = zarn::PublicKeyText(parsed);
     // The version manifest of the tree is checked with it.
     if (versionManifest.empty() && !tree.empty() &&
         ::access((tree + "/PCVersion/1033/version.xml").c_str(), F_OK) == 0)

@@ -244,6 +244,8 @@ TEST(CheckNewLauncherTest, RefusesWhatCannotReplaceTheLauncher) {
       {"a hash other than announced", good, {std::nullopt, Sha256Hex("other"), ""}, "SHA-256"},
       {"another version than announced", good, {std::nullopt, "", "1.0.0.2"}, "version"},
   };
+  const std::string oldLauncher = dir.file("zarn");
+  WriteExecutable(oldLauncher, good);
   for (const Row& row : rows) {
     const std::string path = dir.file("temp/zarn");
     WriteFile(path, row.bytes);
@@ -257,6 +259,8 @@ TEST(CheckNewLauncherTest, RefusesWhatCannotReplaceTheLauncher) {
     EXPECT_FALSE(verdict.ok) << row.name;
     EXPECT_NE(verdict.reason.find(row.reasonPart), std::string::npos) << row.name << ": " << verdict.reason;
     EXPECT_FALSE(Exists(path)) << row.name << ": a refused file is deleted";
+    EXPECT_EQ(ReadFile(oldLauncher), good) << row.name << ": the old launcher stays";
+    EXPECT_TRUE(IsExecutable(oldLauncher)) << row.name;
   }
 }
 

@@ -1,5 +1,6 @@
 #include "update/SelfUpdate.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -53,9 +54,14 @@ bool IsGone(pid_t pid) {
          (stat[close + 2] == 'Z' || stat[close + 2] == 'X');
 }
 
+// Its output goes nowhere: a descendant left running must not hold the test's output open.
 pid_t Spawn(const std::string& program, const char* arg = nullptr, const char* arg2 = nullptr) {
   const pid_t pid = ::fork();
   if (pid == 0) {
+    ::setpgid(0, 0);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
     ::execl(program.c_str(), program.c_str(), arg, arg2, static_cast<char*>(nullptr));
     ::_exit(127);
   }
@@ -132,7 +138,8 @@ class SelfUpdateRunTest : public ::testing::Test {
     WriteExecutable(fresh, newText, 0644);  // as downloaded: no execute permission
   }
   void ExpectReplacedAndStarted() {
-    ASSERT_TRUE(WaitFor([&] { return Exists(marker) && !Exists(script); })) << "the script did not finish";
+    ASSERT_TRUE(WaitFor([&] { return !ReadFile(marker).empty() && !Exists(script); }))
+        << "the script did not finish";
     EXPECT_EQ(ReadFile(launcher), newText);
     EXPECT_TRUE(IsExecutable(launcher));
     EXPECT_TRUE(Exists(fresh)) << "the downloaded copy stays";
@@ -179,7 +186,7 @@ TEST_F(SelfUpdateRunTest, StopsOnlyLaunchersRunningFromThisPathWithTheirChildren
   EXPECT_FALSE(IsGone(bystander));
   EXPECT_FALSE(IsGone(sameName)) << "a launcher of the same name running from another folder was stopped";
   for (pid_t pid : {bystander, sameName}) {
-    ::kill(pid, SIGKILL);
+    ::kill(-pid, SIGKILL);  // with the shell's sleep
     ::waitpid(pid, &status, 0);
   }
   ExpectReplacedAndStarted();
@@ -204,7 +211,8 @@ TEST_F(SelfUpdateRunTest, NewLauncherThatFailsAtOnceGivesTheOldOneBack) {
   WriteExecutable(fresh, "#!/bin/sh\nexit 3\n");
   ASSERT_TRUE(WriteReplacementScript(script, ReplacementScriptText(launcher, fresh, script)));
   ASSERT_TRUE(StartReplacementScript(script, gameDir));
-  ASSERT_TRUE(WaitFor([&] { return Exists(marker) && !Exists(script); })) << "the script did not finish";
+  ASSERT_TRUE(WaitFor([&] { return !ReadFile(marker).empty() && !Exists(script); }))
+      << "the script did not finish";
   EXPECT_EQ(ReadFile(launcher), oldText);
   EXPECT_TRUE(IsExecutable(launcher));
   EXPECT_FALSE(Exists(KeptLauncherPath(launcher)));

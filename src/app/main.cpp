@@ -1,3 +1,15 @@
-#include "app/CVantorApp.h"
+#include <cstdio>
+#include <cstring>
 
-int main(int argc, char** argv) { return zarn::TheApp().Run(argc, argv); }
+#include "app/CVantorApp.h"
+#include "app/Version.h"
+
+int main(int argc, char** argv) {
+  // "zarn --version" answers before anything else starts (no toolkit, no window, no self-copy):
+  // a self-update runs the downloaded launcher this way to prove it starts on this machine.
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    const bool written = std::printf("%s\n", zarn::GetAppVersion().c_str()) >= 0 && std::fflush(stdout) == 0;
+    return written ? 0 : 1;
+  }
+  return zarn::TheApp().Run(argc, argv);
+}

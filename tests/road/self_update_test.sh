@@ -38,8 +38,7 @@ start_display
 
 game="$work/Kelmar Game"
 mkdir -p "$game"
-# The script stops every launcher of the player's that has this one's name; a name of its own
-# ("zarn.<n>" starts like "zarn") keeps it from stopping launchers that other tests run.
+# A name of its own ("zarn.<n>" starts like "zarn"): the launcher must not take it for another.
 name=zarn.$$
 cp "$zarn" "$game/$name"
 printf '[GameSetup]\r\nHuaWeiCDN=1\r\n' > "$game/ClientConfig.cfg"
@@ -78,4 +77,5 @@ grep -q "^started in $(cd "$game" && pwd -P) with \[\]$" "$game/new-launcher.log
   fail "the new launcher started as: $(cat "$game/new-launcher.log")"
 for _ in $(seq 50); do [ -e "$game/copy1597.sh" ] || break; sleep 0.1; done
 [ ! -e "$game/copy1597.sh" ] || fail "the replacement script was left behind"
+[ ! -e "$game/$name.old" ] || fail "the old launcher was kept although the new one started"
 echo "PASS: the launcher replaced itself with the announced version and started it"

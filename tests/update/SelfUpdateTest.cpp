@@ -1,5 +1,6 @@
 #include "update/SelfUpdate.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -15,6 +16,7 @@
 #include "platform/Prompt.h"
 #include "support/TestSupport.h"
 #include "util/CodePage.h"
+#include "util/Sha256.h"
 
 namespace zarn {
 namespace {
@@ -52,14 +54,23 @@ bool IsGone(pid_t pid) {
          (stat[close + 2] == 'Z' || stat[close + 2] == 'X');
 }
 
-pid_t Spawn(const std::string& program, const char* arg = nullptr) {
+// Its output goes nowhere: a descendant left running must not hold the test's output open.
+pid_t Spawn(const std::string& program, const char* arg = nullptr, const char* arg2 = nullptr) {
   const pid_t pid = ::fork();
   if (pid == 0) {
-    ::execl(program.c_str(), program.c_str(), arg, static_cast<char*>(nullptr));
+    ::setpgid(0, 0);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
+    ::execl(program.c_str(), program.c_str(), arg, arg2, static_cast<char*>(nullptr));
     ::_exit(127);
   }
   return pid;
 }
+
+// A launcher that is a real program (the system's shell under the launcher's name), so that
+// the process's program is the file at that path, as for the real launcher.
+void CopyShellTo(const std::string& path) { WriteExecutable(path, ReadFile("/bin/sh")); }
 
 // Runs a shell script file synchronously; its output.
 std::string RunShell(const TempDir& dir, const std::string& script) {
@@ -87,11 +98,13 @@ TEST(ReplacementScriptTest, StepsInOrderEveryPathQuoted) {
   EXPECT_EQ(text.substr(text.rfind('\n') + 1), "rm -f -- '/games/My Kelmar/copy1597.sh'");
 
   const std::vector<std::string> steps = {
-      "\nrm -f -- '/games/My Kelmar/zarn'\n",
-      "[ \"$zarn_n\" = 'zarn' ]",
-      "\ncp -f -- '/games/My Kelmar/temp/zarn' '/games/My Kelmar/zarn'\n",
-      "\nchmod +x -- '/games/My Kelmar/zarn'\n",
-      "\n'/games/My Kelmar/zarn' &\n",
+      "[ \"/proc/$zarn_p/exe\" -ef '/games/My Kelmar/zarn' ]",
+      "\nrm -f -- '/games/My Kelmar/zarn.old'\n",
+      "\nmv -f -- '/games/My Kelmar/zarn' '/games/My Kelmar/zarn.old'\n",
+      "\nif cp -f -- '/games/My Kelmar/temp/zarn' '/games/My Kelmar/zarn' && chmod +x -- '/games/My "
+      "Kelmar/zarn'; then\n",
+      "\n  '/games/My Kelmar/zarn' &\n",
+      "\n    rm -f -- '/games/My Kelmar/zarn.old'\n",
       "\nrm -f -- '/games/My Kelmar/copy1597.sh'",
   };
   size_t at = 0;
@@ -104,10 +117,8 @@ TEST(ReplacementScriptTest, StepsInOrderEveryPathQuoted) {
     EXPECT_EQ(text[pos - 1], '\'') << "unquoted path at " << pos;
 }
 
-TEST(ReplacementScriptTest, ProcessNameIsTheFirstFifteenBytesOfTheFileName) {
-  const std::string text =
-      ReplacementScriptText("/g/kelmar-launcher-long-name", "/g/temp/x", "/g/copy1597.sh");
-  EXPECT_NE(text.find("= 'kelmar-launcher' ]"), std::string::npos);
+TEST(ReplacementScriptTest, OldLauncherIsKeptBesideTheNewOne) {
+  EXPECT_EQ(KeptLauncherPath("/g/My Kelmar/zarn"), "/g/My Kelmar/zarn.old");
   EXPECT_EQ(ReplacementScriptPath("/g/My Kelmar"), "/g/My Kelmar/copy1597.sh");
 }
 
@@ -127,10 +138,13 @@ class SelfUpdateRunTest : public ::testing::Test {
     WriteExecutable(fresh, newText, 0644);  // as downloaded: no execute permission
   }
   void ExpectReplacedAndStarted() {
-    ASSERT_TRUE(WaitFor([&] { return Exists(marker) && !Exists(script); })) << "the script did not finish";
+    ASSERT_TRUE(WaitFor([&] { return !ReadFile(marker).empty() && !Exists(script); }))
+        << "the script did not finish";
     EXPECT_EQ(ReadFile(launcher), newText);
     EXPECT_TRUE(IsExecutable(launcher));
     EXPECT_TRUE(Exists(fresh)) << "the downloaded copy stays";
+    EXPECT_FALSE(Exists(KeptLauncherPath(launcher)))
+        << "the old launcher is dropped once the new one started";
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(ReadFile(marker), "new\n") << "started once";
   }
@@ -145,13 +159,18 @@ TEST_F(SelfUpdateRunTest, ScriptReplacesAndStartsTheLauncher) {
   ExpectReplacedAndStarted();
 }
 
-TEST_F(SelfUpdateRunTest, StopsRunningLaunchersOfThatNameWithTheirChildren) {
-  // A long name: the system knows the process by its first 15 bytes only.
+TEST_F(SelfUpdateRunTest, StopsOnlyLaunchersRunningFromThisPathWithTheirChildren) {
+  // A long name: the system knows a process by the first 15 bytes of its name only, and a
+  // launcher of the same name in another folder is not this one.
   name = UniqueName("-with-a-long-launcher-name");
   launcher = gameDir + "/" + name;
+  const std::string elsewhere = outer.file("other game/" + name);
   const std::string childPid = gameDir + "/child.pid";
-  WriteExecutable(launcher, "#!/bin/sh\nsleep 300 &\necho $! > " + ShellQuote(childPid) + "\nwait\n");
-  const pid_t running = Spawn(launcher);
+  CopyShellTo(launcher);
+  CopyShellTo(elsewhere);
+  const std::string body = "sleep 300 & echo $! > " + ShellQuote(childPid) + "; wait; :";
+  const pid_t running = Spawn(launcher, "-c", body.c_str());
+  const pid_t sameName = Spawn(elsewhere, "-c", "sleep 300; :");
   const pid_t bystander = Spawn("/bin/sleep", "300");  // another program: left alone
   ASSERT_TRUE(WaitFor([&] { return !ReadFile(childPid).empty(); }));
   const pid_t child = std::atoi(ReadFile(childPid).c_str());
@@ -165,21 +184,92 @@ TEST_F(SelfUpdateRunTest, StopsRunningLaunchersOfThatNameWithTheirChildren) {
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
   EXPECT_TRUE(WaitFor([&] { return IsGone(child); })) << "the launcher's child was not stopped";
   EXPECT_FALSE(IsGone(bystander));
-  ::kill(bystander, SIGKILL);
-  ::waitpid(bystander, &status, 0);
+  EXPECT_FALSE(IsGone(sameName)) << "a launcher of the same name running from another folder was stopped";
+  for (pid_t pid : {bystander, sameName}) {
+    ::kill(-pid, SIGKILL);  // with the shell's sleep
+    ::waitpid(pid, &status, 0);
+  }
   ExpectReplacedAndStarted();
 }
 
 TEST_F(SelfUpdateRunTest, CompletesWhenTheOldLauncherIsStillItsParent) {
   // The launcher that starts the script may not have ended yet when the script stops the
   // launchers; the script must not stop itself with them.
-  WriteExecutable(launcher, "#!/bin/sh\n/bin/sh " + ShellQuote(script) + " &\nsleep 300\n");
+  CopyShellTo(launcher);
   ASSERT_TRUE(WriteReplacementScript(script, ReplacementScriptText(launcher, fresh, script)));
-  const pid_t running = Spawn(launcher);
+  const std::string body = "/bin/sh " + ShellQuote(script) + " & sleep 300; :";
+  const pid_t running = Spawn(launcher, "-c", body.c_str());
   int status = 0;
   ASSERT_EQ(::waitpid(running, &status, 0), running);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
   ExpectReplacedAndStarted();
+}
+
+TEST_F(SelfUpdateRunTest, NewLauncherThatFailsAtOnceGivesTheOldOneBack) {
+  const std::string oldText = "#!/bin/sh\necho old >> " + ShellQuote(marker) + "\n";
+  WriteExecutable(launcher, oldText);
+  WriteExecutable(fresh, "#!/bin/sh\nexit 3\n");
+  ASSERT_TRUE(WriteReplacementScript(script, ReplacementScriptText(launcher, fresh, script)));
+  ASSERT_TRUE(StartReplacementScript(script, gameDir));
+  ASSERT_TRUE(WaitFor([&] { return !ReadFile(marker).empty() && !Exists(script); }))
+      << "the script did not finish";
+  EXPECT_EQ(ReadFile(launcher), oldText);
+  EXPECT_TRUE(IsExecutable(launcher));
+  EXPECT_FALSE(Exists(KeptLauncherPath(launcher)));
+  EXPECT_EQ(ReadFile(marker), "old\n") << "the old launcher was started again";
+}
+
+// The downloaded file is proven before anything is replaced. Rows are built from programs of
+// this machine: coreutils' true answers "--version" with 0, false with 1.
+TEST(CheckNewLauncherTest, RefusesWhatCannotReplaceTheLauncher) {
+  TempDir dir;
+  const std::string good = ReadFile("/bin/true");
+  ASSERT_GT(good.size(), 64u);
+  std::string foreign = good;
+  // e_machine of another processor: AArch64 here, x86-64 on an AArch64 machine.
+  const uint16_t own =
+      static_cast<uint16_t>(static_cast<unsigned char>(good[18]) | static_cast<unsigned char>(good[19]) << 8);
+  const uint16_t other = own == 183 ? 62 : 183;
+  foreign[18] = static_cast<char>(other & 0xff);
+  foreign[19] = static_cast<char>(other >> 8);
+  const std::string goodHash = Sha256Hex(good);
+  struct Row {
+    const char* name;
+    std::string bytes;
+    LauncherAnnouncement announced;
+    const char* reasonPart;  // empty: accepted
+  };
+  const std::vector<Row> rows = {
+      {"a program of this machine", good, {}, ""},
+      {"announced size and hash", good, {good.size(), goodHash, ""}, ""},
+      {"an HTML error page", "<html><body>404 Not Found</body></html>\n", {}, "no ELF header"},
+      {"an empty file", "", {}, "empty"},
+      {"a truncated executable", good.substr(0, good.size() / 3), {}, "on --version"},
+      {"a program for another machine", foreign, {}, "another machine"},
+      {"a script", "#!/bin/sh\necho 1.0.0.2\n", {}, "no ELF header"},
+      {"a program that fails on --version", ReadFile("/bin/false"), {}, "status 1"},
+      {"one byte more than announced", good + "x", {good.size(), "", ""}, "announces"},
+      {"a hash other than announced", good, {std::nullopt, Sha256Hex("other"), ""}, "SHA-256"},
+      {"another version than announced", good, {std::nullopt, "", "1.0.0.2"}, "version"},
+  };
+  const std::string oldLauncher = dir.file("zarn");
+  WriteExecutable(oldLauncher, good);
+  for (const Row& row : rows) {
+    const std::string path = dir.file("temp/zarn");
+    WriteFile(path, row.bytes);
+    ::chmod(path.c_str(), 0644);
+    const NewLauncherVerdict verdict = CheckNewLauncher(path, row.announced);
+    if (!*row.reasonPart) {
+      EXPECT_TRUE(verdict.ok) << row.name << ": " << verdict.reason;
+      EXPECT_TRUE(Exists(path)) << row.name;
+      continue;
+    }
+    EXPECT_FALSE(verdict.ok) << row.name;
+    EXPECT_NE(verdict.reason.find(row.reasonPart), std::string::npos) << row.name << ": " << verdict.reason;
+    EXPECT_FALSE(Exists(path)) << row.name << ": a refused file is deleted";
+    EXPECT_EQ(ReadFile(oldLauncher), good) << row.name << ": the old launcher stays";
+    EXPECT_TRUE(IsExecutable(oldLauncher)) << row.name;
+  }
 }
 
 class RunSelfUpdateTest : public SelfUpdateRunTest {

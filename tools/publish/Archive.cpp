@@ -1,7 +1,6 @@
 #include "Archive.h"
 
 #include <fcntl.h>
-#include <openssl/evp.h>
 #include <unistd.h>
 #include <unzip.h>
 #include <zip.h>
@@ -11,37 +10,14 @@
 #include <cstring>
 #include <memory>
 
+#include "util/Sha256.h"
+
 namespace zarn::publish {
 namespace {
 
 constexpr size_t kBufferSize = 1 << 20;
 // Bumped when the way a version text is formed changes, so old texts never match new ones.
 constexpr char kHashPrefix[] = "zarn-publish content 1\n";
-
-class Sha256 {
- public:
-  Sha256() : ctx_(EVP_MD_CTX_new()) { EVP_DigestInit_ex(ctx_, EVP_sha256(), nullptr); }
-  ~Sha256() { EVP_MD_CTX_free(ctx_); }
-  Sha256(const Sha256&) = delete;
-  Sha256& operator=(const Sha256&) = delete;
-  void Update(const void* data, size_t size) { EVP_DigestUpdate(ctx_, data, size); }
-  void Update(const std::string& text) { Update(text.data(), text.size()); }
-  std::string HexDigest() {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int size = 0;
-    EVP_DigestFinal_ex(ctx_, digest, &size);
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned int i = 0; i < size; ++i) {
-      out += kHex[digest[i] >> 4];
-      out += kHex[digest[i] & 15];
-    }
-    return out;
-  }
-
- private:
-  EVP_MD_CTX* ctx_;
-};
 
 void HashFileHead(Sha256& hash, const SourceFile& file) {
   hash.Update(file.name);
@@ -105,7 +81,7 @@ bool ContentVersion(const std::vector<SourceFile>& files, std::string* version, 
     if (!StreamFile(files[i], buffer, error, consume, &bytes, progress, i)) return false;
     if (progress) progress(bytes, i + 1);
   }
-  *version = hash.HexDigest();
+  *version = hash.FinalHex();
   return true;
 }
 
@@ -156,7 +132,7 @@ bool WriteArchive(const std::string& path, const std::vector<SourceFile>& files,
     *error = path + ": cannot be completed";
     return false;
   }
-  if (hash.HexDigest() != expectedVersion) {
+  if (hash.FinalHex() != expectedVersion) {
     std::remove(path.c_str());
     *error = "the files changed while they were packed into " + path + "; publish again when they are still";
     return false;

@@ -12,13 +12,16 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 
 #include "Archive.h"
 #include "TextLines.h"
 #include "update/Extract.h"
+#include "update/Signature.h"
 #include "update/UpdateManifest.h"
 #include "util/CodePage.h"
+#include "util/Sha256.h"
 #include "work/LauncherInfo.h"
 #include "work/ServerList.h"
 
@@ -37,6 +40,12 @@ bool ReadWhole(const std::string& path, std::string* text) {
 }
 
 std::string Quote(const std::string& text) { return "\"" + text + "\""; }
+
+std::string ToLowerAscii(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
 
 // The launcher's readers tell the debugger output (standard error here) what they read; a
 // check prints only problems.
@@ -96,6 +105,48 @@ void CheckArchive(const std::string& archive, const std::string& shownName, cons
     problems.Add(reportFile, reportLine, shownName + ": " + error);
 }
 
+// A signed document's signature, reported at the document's first line.
+void CheckSignature(const std::string& document, const std::string& treePath, const std::string& publicKey,
+                    Problems& problems) {
+  if (publicKey.empty()) return;
+  const SignatureVerdict verdict =
+      VerifyDocumentFile(document, SignaturePathFor(document), publicKey, treePath);
+  if (!verdict)
+    problems.Add(document, 1, "signature: " + verdict.reason + ": a launcher with the key refuses it");
+}
+
+// The archive against what was announced for it (either may be absent).
+void CheckAnnounced(const std::string& archive, const std::string& shownName,
+                    const std::optional<uint64_t>& size, const std::string& sha256, bool required,
+                    const std::string& reportFile, int reportLine, Problems& problems) {
+  if (required && (!size || sha256.empty()))
+    problems.Add(
+        reportFile, reportLine,
+        shownName + " is announced without its size and SHA-256: a launcher cannot check the download");
+  if (!size && sha256.empty()) return;
+  std::string hex;
+  uint64_t actual = 0;
+  std::error_code ec;
+  if (!fs::is_regular_file(archive, ec) || !Sha256File(archive, &hex, &actual))
+    return;  // reported as missing
+  if (size && *size != actual)
+    problems.Add(reportFile, reportLine,
+                 shownName + " has " + std::to_string(actual) + " bytes, " + std::to_string(*size) +
+                     " announced: every download of it is refused");
+  if (!sha256.empty() && ToLowerAscii(sha256) != hex)
+    problems.Add(
+        reportFile, reportLine,
+        shownName + " has SHA-256 " + hex + ", " + sha256 + " announced: every download of it is refused");
+}
+
+// A decimal size without sign or blanks.
+bool ParseSize(const std::string& text, uint64_t* size) {
+  if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos)
+    return false;
+  *size = std::stoull(text);
+  return true;
+}
+
 void CheckPackageManifest(const std::string& root, const TreeCheckOptions& options, Problems& problems) {
   const std::string manifest = root + "/public/update.xml";
   std::error_code ec;
@@ -121,6 +172,11 @@ void CheckPackageManifest(const std::string& root, const TreeCheckOptions& optio
                  "a second top-level element: the launcher reads only the first");
 
   std::map<std::string, int> lineOfKey;  // the entry whose text the launcher keeps (the last)
+  struct Announced {
+    std::optional<uint64_t> size;
+    std::string sha256;
+  };
+  std::map<std::string, Announced> announced;
   for (const tinyxml2::XMLElement* entry = rootElement->FirstChildElement(); entry;
        entry = entry->NextSiblingElement()) {
     const int line = entry->GetLineNum();
@@ -128,6 +184,23 @@ void CheckPackageManifest(const std::string& root, const TreeCheckOptions& optio
     if (!key || !*key) {
       problems.Add(manifest, line, "entry without \"key\": the launcher skips it");
       continue;
+    }
+    Announced& a = announced[key];
+    a = {};
+    if (const char* size = entry->Attribute("size")) {
+      uint64_t value = 0;
+      if (ParseSize(size, &value))
+        a.size = value;
+      else
+        problems.Add(manifest, line,
+                     "entry " + Quote(key) + ": \"size\" " + Quote(size) + " is not a byte count");
+    }
+    if (const char* sha256 = entry->Attribute("sha256")) {
+      if (IsSha256Hex(sha256))
+        a.sha256 = sha256;
+      else
+        problems.Add(manifest, line,
+                     "entry " + Quote(key) + ": \"sha256\" " + Quote(sha256) + " is not 64 hex digits");
     }
     if (!entry->Attribute("md5"))
       problems.Add(manifest, line,
@@ -158,7 +231,10 @@ void CheckPackageManifest(const std::string& root, const TreeCheckOptions& optio
                    "key " + Quote(key) + " has no \".zip\": the launcher downloads it but never unpacks it");
     CheckArchive(root + "/public/zip/" + key, "public/zip/" + key, manifest, line, "", options.verifyData,
                  problems);
+    CheckAnnounced(root + "/public/zip/" + key, "public/zip/" + key, announced[key].size,
+                   announced[key].sha256, !options.publicKey.empty(), manifest, line, problems);
   }
+  CheckSignature(manifest, "public/update.xml", options.publicKey, problems);
 }
 
 std::set<std::string> CheckServerData(const std::string& root, const TreeCheckOptions& options,
@@ -202,6 +278,32 @@ std::set<std::string> CheckServerData(const std::string& root, const TreeCheckOp
               id + ".zip");
     CheckArchive(folder + "/" + id + ".zip", "ClientData/" + id + ".zip", path, 1, id + ".data",
                  options.verifyData, problems);
+    // Lines after the first: "size <n>" and "sha256 <hex>".
+    std::optional<uint64_t> size;
+    std::string sha256, text;
+    ReadWhole(path, &text);
+    for (size_t at = text.find('\n'); at != std::string::npos && at + 1 < text.size();) {
+      const size_t end = text.find('\n', at + 1);
+      std::string line = text.substr(at + 1, end == std::string::npos ? std::string::npos : end - at - 1);
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      const int lineNo = LineOfOffset(text, at + 1);
+      uint64_t value = 0;
+      if (line.rfind("size ", 0) == 0) {
+        if (ParseSize(line.substr(5), &value))
+          size = value;
+        else
+          problems.Add(path, lineNo, Quote(line) + ": not a byte count");
+      } else if (line.rfind("sha256 ", 0) == 0) {
+        if (IsSha256Hex(line.substr(7)))
+          sha256 = line.substr(7);
+        else
+          problems.Add(path, lineNo, Quote(line) + ": not 64 hex digits");
+      }
+      at = end;
+    }
+    CheckAnnounced(folder + "/" + id + ".zip", "ClientData/" + id + ".zip", size, sha256,
+                   !options.publicKey.empty(), path, 1, problems);
+    CheckSignature(path, "ClientData/" + id + ".md5", options.publicKey, problems);
   }
   return ids;
 }
@@ -233,7 +335,8 @@ struct JsonMember {
   std::string name;
   int line = 1;
   JsonType type = JsonType::kNull;
-  std::string text;  // for strings
+  std::string text;               // for strings
+  std::optional<uint64_t> count;  // for whole numbers of 0 or more
 };
 
 // The members of a document's top-level object with the line of each name, read with the
@@ -245,19 +348,23 @@ struct TopLevelReader : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TopLevel
   bool rootIsObject = false;
   std::vector<JsonMember> members;
 
-  bool Value(JsonType type, std::string text = {}) {
+  bool Value(JsonType type, std::string text = {}, std::optional<uint64_t> count = {}) {
     if (depth == 1 && !members.empty()) {
       members.back().type = type;
       members.back().text = std::move(text);
+      members.back().count = count;
     }
     return true;
   }
+  static std::optional<uint64_t> Count(int64_t n) {
+    return n >= 0 ? std::optional<uint64_t>(static_cast<uint64_t>(n)) : std::nullopt;
+  }
   bool Null() { return Value(JsonType::kNull); }
   bool Bool(bool) { return Value(JsonType::kBool); }
-  bool Int(int) { return Value(JsonType::kInt32); }
-  bool Uint(unsigned u) { return Value(u <= INT_MAX ? JsonType::kInt32 : JsonType::kNumber); }
-  bool Int64(int64_t) { return Value(JsonType::kNumber); }
-  bool Uint64(uint64_t) { return Value(JsonType::kNumber); }
+  bool Int(int i) { return Value(JsonType::kInt32, {}, Count(i)); }
+  bool Uint(unsigned u) { return Value(u <= INT_MAX ? JsonType::kInt32 : JsonType::kNumber, {}, u); }
+  bool Int64(int64_t i) { return Value(JsonType::kNumber, {}, Count(i)); }
+  bool Uint64(uint64_t u) { return Value(JsonType::kNumber, {}, u); }
   bool Double(double) { return Value(JsonType::kNumber); }
   bool String(const char* s, rapidjson::SizeType n, bool) {
     return Value(JsonType::kString, std::string(s, n));
@@ -283,7 +390,7 @@ struct TopLevelReader : rapidjson::BaseReaderHandler<rapidjson::UTF8<>, TopLevel
   }
   bool Key(const char* s, rapidjson::SizeType n, bool) {
     if (depth == 1)
-      members.push_back({std::string(s, n), LineOfOffset(*body, stream->Tell()), JsonType::kNull, {}});
+      members.push_back({std::string(s, n), LineOfOffset(*body, stream->Tell()), JsonType::kNull, {}, {}});
     return true;
   }
 };
@@ -361,7 +468,8 @@ std::set<std::string> CheckContentTree(const std::string& root, const TreeCheckO
   return CheckServerData(root, options, problems);
 }
 
-void CheckVersionManifest(const std::string& path, Problems& problems) {
+void CheckVersionManifest(const std::string& path, Problems& problems, const std::string& publicKey,
+                          const std::string& launcher) {
   std::string body;
   if (!ReadWhole(path, &body)) {
     problems.Add(path, 1, "cannot be read");
@@ -420,6 +528,30 @@ void CheckVersionManifest(const std::string& path, Problems& problems) {
     problems.Add(path, list->second.line,
                  "\"serverlist\" " + Quote(list->second.text) + " is not an http:// or https:// address");
   }
+  std::optional<uint64_t> size;
+  std::string sha256;
+  if (const auto it = members.find("size"); it != members.end()) {
+    if (it->second.count)
+      size = it->second.count;
+    else
+      problems.Add(path, it->second.line,
+                   "\"size\" is not a byte count: the launcher cannot check the new launcher");
+  }
+  if (const auto it = members.find("sha256"); it != members.end()) {
+    if (it->second.type == JsonType::kString && IsSha256Hex(it->second.text))
+      sha256 = it->second.text;
+    else
+      problems.Add(path, it->second.line,
+                   "\"sha256\" is not 64 hex digits: the launcher cannot check the new launcher");
+  }
+  if (!launcher.empty()) {
+    std::error_code ec;
+    if (!fs::is_regular_file(launcher, ec))
+      problems.Add(launcher, 1, "cannot be read");
+    else
+      CheckAnnounced(launcher, launcher, size, sha256, !publicKey.empty(), path, 1, problems);
+  }
+  CheckSignature(path, kVersionManifestTreePath, publicKey, problems);
   for (const char* optional : {"titleBar", "website"}) {
     const auto it = members.find(optional);
     if (it != members.end() && it->second.type != JsonType::kString)

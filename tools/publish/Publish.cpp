@@ -10,11 +10,18 @@
 #include <filesystem>
 #include <map>
 
+#include <rapidjson/document.h>
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+
 #include "Archive.h"
 #include "Check.h"
 #include "Layout.h"
 #include "Progress.h"
 #include "update/UpdateManifest.h"
+#include "util/Json.h"
+#include "util/Paths.h"
+#include "util/Sha256.h"
 
 namespace fs = std::filesystem;
 
@@ -123,6 +130,58 @@ class LockFile {
   bool locked_ = false;
 };
 
+// The version manifest with "size" and "sha256" of the launcher file set (other members as
+// they were), written to temp; false with the reason in *error.
+bool AnnounceLauncher(const std::string& manifest, const std::string& launcher, const std::string& temp,
+                      std::string* error) {
+  std::string body;
+  {
+    std::FILE* f = std::fopen(manifest.c_str(), "rbe");
+    if (!f) {
+      *error = manifest + ": cannot be read (write it with \"version\" and \"url\" first)";
+      return false;
+    }
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, f)) > 0) body.append(buffer, n);
+    std::fclose(f);
+  }
+  rapidjson::Document doc;
+  doc.Parse<kJsonParseFlags>(body.c_str(), body.size());
+  if (doc.HasParseError() || !doc.IsObject()) {
+    *error = manifest + ": not a JSON object";
+    return false;
+  }
+  std::string hex;
+  uint64_t size = 0;
+  if (!Sha256File(launcher, &hex, &size)) {
+    *error = launcher + ": cannot be read";
+    return false;
+  }
+  auto& alloc = doc.GetAllocator();
+  doc.RemoveMember("size");
+  doc.RemoveMember("sha256");
+  doc.AddMember("size", rapidjson::Value(static_cast<uint64_t>(size)), alloc);
+  doc.AddMember("sha256", rapidjson::Value(hex.c_str(), static_cast<rapidjson::SizeType>(hex.size()), alloc),
+                alloc);
+  rapidjson::StringBuffer out;
+  rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(out);
+  writer.SetIndent(' ', 2);
+  doc.Accept(writer);
+  if (!WriteFileDurably(temp, std::string(out.GetString(), out.GetSize()) + "\n")) {
+    *error = temp + ": cannot be written";
+    return false;
+  }
+  return true;
+}
+
+// Size and SHA-256 of a file just written, as announced.
+bool Announce(const std::string& path, uint64_t* size, std::string* hex, std::vector<std::string>* errors) {
+  if (Sha256File(path, hex, size)) return true;
+  errors->push_back(path + ": cannot be read back");
+  return false;
+}
+
 struct Staged {
   std::string path;
   ~Staged() {
@@ -221,7 +280,11 @@ bool Publish(const PublishOptions& options, PublishReport* report, std::vector<s
     if (!produce(package.key, package.files, old == previous.end() ? "" : old->second,
                  root + "/public/zip/" + package.key, stagedPublic + "/zip/" + package.key, &item))
       return false;
-    manifest += "  <file key=\"" + XmlEscape(package.key) + "\" md5=\"" + XmlEscape(item.version) + "\"/>\n";
+    uint64_t size = 0;
+    std::string hex;
+    if (!Announce(stagedPublic + "/zip/" + package.key, &size, &hex, errors)) return false;
+    manifest += "  <file key=\"" + XmlEscape(package.key) + "\" md5=\"" + XmlEscape(item.version) +
+                "\" size=\"" + std::to_string(size) + "\" sha256=\"" + hex + "\"/>\n";
     report->items.push_back(item);
   }
   manifest += "</update>\n";
@@ -239,18 +302,73 @@ bool Publish(const PublishOptions& options, PublishReport* report, std::vector<s
     if (!produce("server " + server.id, server.files, oldVersion, root + "/ClientData/" + server.id + ".zip",
                  stagedData + "/" + server.id + ".zip", &item))
       return false;
-    if (!WriteFileDurably(stagedData + "/" + server.id + ".md5", item.version + "\n")) {
+    uint64_t size = 0;
+    std::string hex;
+    if (!Announce(stagedData + "/" + server.id + ".zip", &size, &hex, errors)) return false;
+    if (!WriteFileDurably(stagedData + "/" + server.id + ".md5",
+                          item.version + "\nsize " + std::to_string(size) + "\nsha256 " + hex + "\n")) {
       errors->push_back(stagedData + "/" + server.id + ".md5: cannot be written");
       return false;
     }
     report->items.push_back(item);
   }
+  std::string error;
+  if (options.secretKey) {
+    if (!SignFile(*options.secretKey, stagedPublic + "/update.xml", TrustedCommentFor("public/update.xml"),
+                  false, &error)) {
+      errors->push_back(error);
+      return false;
+    }
+    for (const ServerPlan& server : assignment.servers)
+      if (!SignFile(*options.secretKey, stagedData + "/" + server.id + ".md5",
+                    TrustedCommentFor("ClientData/" + server.id + ".md5"), false, &error)) {
+        errors->push_back(error);
+        return false;
+      }
+  }
   for (const std::string& folder : {stagedPublic + "/zip", stagedPublic, stagedData, staged.path})
     SyncPath(folder);
 
-  // What goes out must be what the launcher accepts.
+  // The version manifest is prepared beside itself and put in place after the tree.
+  const std::string versionManifest = root + "/" + kVersionManifestTreePath;
+  const std::string versionTemp = versionManifest + ".zarn-publish";
+  const bool hasVersionManifest = fs::is_regular_file(versionManifest, ec);
+  const std::string publicKey = options.secretKey ? PublicKeyText(options.secretKey->Public()) : "";
+  struct TempFiles {
+    std::string path;
+    ~TempFiles() {
+      std::remove(path.c_str());
+      std::remove(SignaturePathFor(path).c_str());
+    }
+  } versionTempFiles{versionTemp};
   Problems problems;
-  const std::set<std::string> ids = CheckContentTree(staged.path, TreeCheckOptions{false}, problems);
+  if (!options.launcherFile.empty() || (options.secretKey && hasVersionManifest)) {
+    if (!options.launcherFile.empty()) {
+      if (!AnnounceLauncher(versionManifest, options.launcherFile, versionTemp, &error)) {
+        errors->push_back(error);
+        return false;
+      }
+    } else {
+      fs::copy_file(versionManifest, versionTemp, fs::copy_options::overwrite_existing, ec);
+      if (ec) {
+        errors->push_back(versionTemp + ": " + ec.message());
+        return false;
+      }
+    }
+    if (options.secretKey && !SignFile(*options.secretKey, versionTemp,
+                                       TrustedCommentFor(kVersionManifestTreePath), false, &error)) {
+      errors->push_back(error);
+      return false;
+    }
+    Problems manifestProblems;
+    CheckVersionManifest(versionTemp, manifestProblems, publicKey, options.launcherFile);
+    for (const Problem& p : manifestProblems.list())
+      problems.Add(p.file == versionTemp ? versionManifest : p.file, p.line, p.text);
+  }
+
+  // What goes out must be what the launcher accepts.
+  const std::set<std::string> ids =
+      CheckContentTree(staged.path, TreeCheckOptions{false, publicKey}, problems);
   if (ids.size() != assignment.servers.size())
     problems.Add(stagedData, 1, "holds other server data than the layout names");
   if (!problems.empty()) {
@@ -259,7 +377,6 @@ bool Publish(const PublishOptions& options, PublishReport* report, std::vector<s
     return false;
   }
 
-  std::string error;
   if (!Swap(stagedData, root + "/ClientData", &error)) {
     errors->push_back("cannot put the new server data in place: " + error);
     return false;
@@ -272,6 +389,18 @@ bool Publish(const PublishOptions& options, PublishReport* report, std::vector<s
     else
       fs::rename(root + "/ClientData", stagedData, ec);
     return false;
+  }
+  if (fs::exists(versionTemp, ec)) {
+    // The signature first: a launcher that reads the manifest between the two renames finds
+    // the new signature on the old manifest and retries, never a new manifest taken unsigned.
+    if ((options.secretKey && std::rename(SignaturePathFor(versionTemp).c_str(),
+                                          SignaturePathFor(versionManifest).c_str()) != 0) ||
+        std::rename(versionTemp.c_str(), versionManifest.c_str()) != 0) {
+      errors->push_back(versionManifest + ": " + std::strerror(errno) +
+                        " (the packages and server data are published; the version manifest is as it was)");
+      return false;
+    }
+    SyncPath(DirName(versionManifest));
   }
   SyncPath(root);
   return true;

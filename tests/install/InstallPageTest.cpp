@@ -21,7 +21,6 @@
 #include "skin/LayoutConfig.h"
 #include "skin/SkinImage.h"
 #include "support/TestSupport.h"
-#include "work/WorkTestSupport.h"
 
 namespace zarn {
 namespace {

@@ -27,7 +27,6 @@
 #include "util/IniFile.h"
 #include "work/CDialogWork.h"
 #include "work/CMyTreeCtrl.h"
-#include "work/WorkTestSupport.h"
 
 namespace zarn {
 namespace {

@@ -7,7 +7,7 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$top"
 build=build/tsan
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARN_BUILD_UI=OFF -DZARN_SANITIZE=thread >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARN_BUILD_UI=OFF -DZARN_SANITIZE=thread -DZARN_WERROR=ON >/dev/null
 ninja -C "$build" -j"$(nproc)" zarn_net_tests zarn_update_tests
 
 # The peak-memory test measures ThreadSanitizer's own shadow memory here, not the worker's.

@@ -17,7 +17,7 @@ xvfb-run -a -s "-screen 0 1920x1080x24" \
   ctest --test-dir build/main --output-on-failure -j"$jobs" --timeout 600
 
 echo "== sanitizer build (toolkit-free tests)"
-cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZARN_BUILD_UI=OFF -DZARN_SANITIZE=ON >/dev/null
+cmake -S . -B build/asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZARN_BUILD_UI=OFF -DZARN_SANITIZE=ON -DZARN_WERROR=ON >/dev/null
 ninja -C build/asan -j"$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build/asan --output-on-failure -j"$jobs" -L core --timeout 600

@@ -13,7 +13,7 @@ parallel=${ZARN_FUZZ_JOBS:-2}
 build=build/fuzz
 
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang \
-  -DCMAKE_CXX_COMPILER=clang++ -DZARN_BUILD_UI=OFF -DZARN_BUILD_TESTS=OFF -DZARN_FUZZ=ON >/dev/null
+  -DCMAKE_CXX_COMPILER=clang++ -DZARN_BUILD_UI=OFF -DZARN_BUILD_TESTS=OFF -DZARN_FUZZ=ON -DZARN_WERROR=ON >/dev/null
 ninja -C "$build" -j"$(nproc)" fuzz
 
 # The programs write many small files (archives unpacked, configuration saved and synced): in

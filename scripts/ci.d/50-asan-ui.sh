@@ -7,7 +7,7 @@ cd "$top"
 build=build/asan-ui
 supp="$top/tests/sanitizers"
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZARN_BUILD_UI=ON -DZARN_SANITIZE=ON >/dev/null
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZARN_BUILD_UI=ON -DZARN_SANITIZE=ON -DZARN_WERROR=ON >/dev/null
 ninja -C "$build" -j"$(nproc)" zarn-ui-test-programs
 
 # The web engine's Chromium and the system libraries are prebuilt, without the sanitizers:

@@ -7,9 +7,8 @@ top=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$top"
 build=build/tsan
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARN_BUILD_UI=OFF -DZARN_SANITIZE=thread >/dev/null
-ninja -C "$build" -j"$(nproc)" zarn_net_tests update_manifest_test update_extract_test update_queue_test \
-  update_selfupdate_test
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZARN_BUILD_UI=OFF -DZARN_SANITIZE=thread -DZARN_WERROR=ON >/dev/null
+ninja -C "$build" -j"$(nproc)" zarn_net_tests zarn_update_tests
 
 # The peak-memory test measures ThreadSanitizer's own shadow memory here, not the worker's.
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1

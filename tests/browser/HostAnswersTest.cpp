@@ -17,6 +17,8 @@
 #include "BrowserTestSupport.h"
 #include "browser/CCustomControlSite.h"
 #include "platform/Process.h"
+// Not TestSupport.h: its polling WaitFor would be chosen over the event-processing one above.
+#include "support/Guards.h"
 #include "util/CodePage.h"
 
 namespace zarn::test {
@@ -431,12 +433,6 @@ TEST(HostAnswersTest, OnlyWebAddressesGoToTheUsersBrowser) {
     EXPECT_EQ(CCustomControlSite::OpensInUserBrowser(QUrl(QString::fromLatin1(c.url))), c.opens);
   }
 }
-
-class CodeSetGuard {
- public:
-  explicit CodeSetGuard(const char* codeSet) { SetAnsiCodeSet(codeSet); }
-  ~CodeSetGuard() { SetAnsiCodeSet(""); }
-};
 
 TEST(BrowserWindowTest, CreatesTheViewAtTheRectangleAndNavigatesToAnAnsiAddress) {
   CodeSetGuard gbk("GBK");

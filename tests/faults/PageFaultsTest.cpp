@@ -11,8 +11,8 @@
 #include "FaultFixture.h"
 #include "platform/Process.h"
 #include "platform/Prompt.h"
+#include "support/TestSupport.h"
 #include "work/CDialogWork.h"
-#include "work/WorkTestSupport.h"
 
 namespace zarn::test {
 namespace {

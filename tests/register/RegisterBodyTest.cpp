@@ -5,16 +5,13 @@
 #include <vector>
 
 #include "register/RegisterCore.h"
+#include "support/TestSupport.h"
 #include "util/CodePage.h"
 
 namespace zarn {
 namespace {
 
-class CodeSetGuard {
- public:
-  explicit CodeSetGuard(const char* codeSet) { SetAnsiCodeSet(codeSet); }
-  ~CodeSetGuard() { SetAnsiCodeSet(""); }
-};
+using test::CodeSetGuard;
 
 bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;

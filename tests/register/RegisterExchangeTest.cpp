@@ -22,17 +22,14 @@
 #include "platform/Process.h"
 #include "platform/Prompt.h"
 #include "register/RegisterCore.h"
+#include "support/TestSupport.h"
 #include "util/CodePage.h"
 #include "work/AgentId.h"
 
 namespace zarn {
 namespace {
 
-class CodeSetGuard {
- public:
-  explicit CodeSetGuard(const char* codeSet) { SetAnsiCodeSet(codeSet); }
-  ~CodeSetGuard() { SetAnsiCodeSet(""); }
-};
+using test::CodeSetGuard;
 
 // A port on 127.0.0.1 that nothing listens on.
 int ClosedPort() {

@@ -7,16 +7,13 @@
 #include <vector>
 
 #include "register/RegisterCore.h"
+#include "support/TestSupport.h"
 #include "util/CodePage.h"
 
 namespace zarn {
 namespace {
 
-class CodeSetGuard {
- public:
-  explicit CodeSetGuard(const char* codeSet) { SetAnsiCodeSet(codeSet); }
-  ~CodeSetGuard() { SetAnsiCodeSet(""); }
-};
+using test::CodeSetGuard;
 
 const char* const kCodeSets[] = {"UTF-8", "GBK"};
 

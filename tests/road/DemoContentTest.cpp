@@ -15,7 +15,6 @@
 #include "update/Extract.h"
 #include "update/UpdateManifest.h"
 #include "work/ServerList.h"
-#include "work/WorkTestSupport.h"
 
 namespace zarn {
 namespace {

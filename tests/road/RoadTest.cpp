@@ -28,7 +28,6 @@
 #include "util/IniFile.h"
 #include "work/CDialogWork.h"
 #include "work/CMyTreeCtrl.h"
-#include "work/WorkTestSupport.h"
 
 namespace zarn {
 namespace {

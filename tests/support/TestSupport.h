@@ -1,10 +1,13 @@
-// Shared helpers of the tests: temporary folders and small file utilities.
+// Shared helpers of the tests: temporary folders, small file utilities, and (Guards.h) overrides
+// of the code set and the environment that are undone at scope end.
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 #include <string>
 #include <thread>
+
+#include "support/Guards.h"
 
 namespace zarn::test {
 

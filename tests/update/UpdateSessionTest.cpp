@@ -10,12 +10,12 @@
 #include <utility>
 
 #include "net/NetTestSupport.h"
+#include "support/Guards.h"
 #include "support/TestSupport.h"
 #include "support/UpdateRunner.h"
 #include "update/UpdateManifest.h"
 #include "update/ZipBuilder.h"
 #include "util/CodePage.h"
-#include "work/WorkTestSupport.h"
 
 namespace zarn::test {
 namespace {

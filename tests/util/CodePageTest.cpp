@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "support/TestSupport.h"
 #include "util/CCString.h"
 #include "util/CodePage.h"
 
@@ -11,11 +12,7 @@ const std::string kTenHanUtf8 =
     "\xE4\xB8\xAD\xE6\x96\x87\xE5\x90\x8D\xE5\xAD\x97\xE6\xB5\x8B"
     "\xE8\xAF\x95\xE4\xB8\x80\xE4\xBA\x8C\xE4\xB8\x89\xE5\x9B\x9B";
 
-class CodeSetGuard {
- public:
-  explicit CodeSetGuard(const char* codeSet) { SetAnsiCodeSet(codeSet); }
-  ~CodeSetGuard() { SetAnsiCodeSet(""); }
-};
+using test::CodeSetGuard;
 
 TEST(CodePage, AsciiIsUnchangedInEveryCodeSet) {
   for (const char* codeSet : {"UTF-8", "GBK"}) {

@@ -20,7 +20,6 @@
 #include "support/TestSupport.h"
 #include "work/LauncherInfo.h"
 #include "work/ServerList.h"
-#include "work/WorkTestSupport.h"
 
 namespace zarn {
 namespace {

@@ -9,7 +9,6 @@
 #include "platform/Prompt.h"
 #include "support/TestSupport.h"
 #include "work/LauncherInfo.h"
-#include "work/WorkTestSupport.h"
 
 namespace zarn {
 namespace {

@@ -7,7 +7,6 @@
 #include "support/TestSupport.h"
 #include "work/AgentId.h"
 #include "work/LauncherInfo.h"
-#include "work/WorkTestSupport.h"
 
 namespace zarn {
 namespace {

@@ -6,7 +6,6 @@
 
 #include "support/TestSupport.h"
 #include "work/ServerList.h"
-#include "work/WorkTestSupport.h"
 
 namespace zarn {
 namespace {

@@ -14,27 +14,7 @@
 namespace zarn {
 namespace {
 
-// Points HOME and XDG_CONFIG_HOME at folders of the test and puts them back afterwards.
-class EnvGuard {
- public:
-  EnvGuard(const char* name, const std::optional<std::string>& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value)
-      setenv(name, value->c_str(), 1);
-    else
-      unsetenv(name);
-  }
-  ~EnvGuard() {
-    if (old_)
-      setenv(name_, old_->c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-
- private:
-  const char* name_;
-  std::optional<std::string> old_;
-};
+using test::EnvGuard;
 
 std::string EntryFor(const std::string& program) {
   return "[Desktop Entry]\nType=Application\nName=Game\nExec=" + DesktopExecValue(program) + "\n";

@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "platform/Process.h"
+#include "support/Guards.h"
 #include "support/TestSupport.h"
 #include "util/CodePage.h"
-#include "work/WorkTestSupport.h"
 
 namespace zarn {
 namespace {

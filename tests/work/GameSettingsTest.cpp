@@ -9,11 +9,7 @@
 namespace zarn {
 namespace {
 
-class CodeSetGuard {
- public:
-  explicit CodeSetGuard(const char* codeSet) { SetAnsiCodeSet(codeSet); }
-  ~CodeSetGuard() { SetAnsiCodeSet(""); }
-};
+using test::CodeSetGuard;
 
 std::vector<std::string> Texts(const std::vector<ScreenResolution>& list) {
   std::vector<std::string> out;

@@ -16,11 +16,7 @@
 namespace zarn {
 namespace {
 
-class CodeSetGuard {
- public:
-  explicit CodeSetGuard(const char* codeSet) { SetAnsiCodeSet(codeSet); }
-  ~CodeSetGuard() { SetAnsiCodeSet(""); }
-};
+using test::CodeSetGuard;
 
 std::vector<std::string> FolderEntries(const std::string& folder) {
   std::vector<std::string> names;

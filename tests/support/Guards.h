@@ -1,4 +1,5 @@
-// Helpers of the work tests: the code set and environment overrides, undone at scope end.
+// Overrides of the code set and the environment for a scope, undone at its end. Apart from
+// TestSupport.h so that tests with their own event-processing WaitFor can use them too.
 #pragma once
 
 #include <cstdlib>
@@ -9,6 +10,7 @@
 
 namespace zarn::test {
 
+// Sets the ANSI code set for the scope; the default (the locale's) comes back afterwards.
 class CodeSetGuard {
  public:
   explicit CodeSetGuard(const char* codeSet) { SetAnsiCodeSet(codeSet); }
@@ -17,11 +19,16 @@ class CodeSetGuard {
   CodeSetGuard& operator=(const CodeSetGuard&) = delete;
 };
 
+// Sets an environment variable (or removes it, for std::nullopt) for the scope; its earlier
+// value, or its absence, comes back afterwards.
 class EnvGuard {
  public:
-  EnvGuard(const char* name, const std::string& value) : name_(name) {
+  EnvGuard(const char* name, const std::optional<std::string>& value) : name_(name) {
     if (const char* old = std::getenv(name)) old_ = old;
-    ::setenv(name, value.c_str(), 1);
+    if (value)
+      ::setenv(name, value->c_str(), 1);
+    else
+      ::unsetenv(name);
   }
   ~EnvGuard() {
     if (old_)

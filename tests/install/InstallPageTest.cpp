@@ -23,7 +23,6 @@
 #include "skin/SkinImage.h"
 #include "support/TestSupport.h"
 #include "util/CodePage.h"
-#include "work/WorkTestSupport.h"
 
 namespace zarn {
 namespace {

@@ -39,7 +39,6 @@
 #include "work/CMyTreeCtrl.h"
 #include "work/GameSettings.h"
 #include "work/ServerList.h"
-#include "work/WorkTestSupport.h"
 
 namespace zarn {
 namespace {

@@ -1,3 +1,0 @@
-if(ZARN_BUILD_UI)
-  target_sources(kelmar_ui PRIVATE ${CMAKE_CURRENT_LIST_DIR}/CDialogWork.cpp ${CMAKE_CURRENT_LIST_DIR}/CMyTreeCtrl.cpp)
-endif()

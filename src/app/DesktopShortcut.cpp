@@ -12,6 +12,7 @@
 #include <fstream>
 
 #include "util/Debug.h"
+#include "util/FileWrite.h"
 #include "util/IniFile.h"
 #include "util/Paths.h"
 #include "work/GameSettings.h"
@@ -141,19 +142,6 @@ std::string TrimBlanks(const std::string& s) {
   return s.substr(first, last - first + 1);
 }
 
-bool WriteAll(int fd, const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 }  // namespace
 
 std::string DesktopDirectory() {
@@ -264,15 +252,8 @@ bool SameBytes(const std::string& path, const std::string& bytes) {
 bool WriteShortcutIcon(const std::string& iconPath) {
   const std::string icon(kBuiltinIcon, kBuiltinIconSize);
   if (SameBytes(iconPath, icon)) return true;
-  // Beside it and renamed over it, as the entry: a link of that name is replaced, not followed.
-  const std::string temp = iconPath + ".tmp" + std::to_string(::getpid());
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, icon);
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(temp.c_str(), iconPath.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  // Replaced in one step, as the entry: a link of that name is replaced, not followed.
+  return ReplaceFile(iconPath, icon, {.mode = 0644});
 }
 
 }  // namespace
@@ -298,16 +279,9 @@ bool CreateShortcut(const std::string& target, const std::string& linkPath) {
       "\n"
       "Path=" +
       EscapeString(workDir) + "\n" + iconLine + "Terminal=false\n";
-  // Written beside the entry and renamed over it, so that a link of that name is replaced
-  // rather than followed, and no half-written entry is ever left.
-  const std::string temp = linkPath + ".tmp" + std::to_string(::getpid());
-  const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0755);
-  if (fd < 0) return false;
-  bool ok = WriteAll(fd, content) && ::fchmod(fd, 0755) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(temp.c_str(), linkPath.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
+  // Replaced in one step, so that a link of that name is replaced rather than followed, and no
+  // half-written entry is ever left; executable whatever the umask.
+  return ReplaceFile(linkPath, content, {.mode = 0755, .exactMode = true});
 }
 
 void EnsureDesktopShortcut(const std::string& launcherPath) {

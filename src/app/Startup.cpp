@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/Process.h"
+#include "util/FileWrite.h"
 #include "util/Paths.h"
 
 namespace zarn {
@@ -65,16 +66,10 @@ bool CopyExecutable(const std::string& from, const std::string& to) {
       ok = false;
       break;
     }
-    for (ssize_t done = 0; done < n;) {
-      const ssize_t w = ::write(out, buf.data() + done, static_cast<size_t>(n - done));
-      if (w < 0) {
-        if (errno == EINTR) continue;
-        ok = false;
-        break;
-      }
-      done += w;
+    if (!WriteAll(out, std::string_view(buf.data(), static_cast<size_t>(n)))) {
+      ok = false;
+      break;
     }
-    if (!ok) break;
   }
   // The copy must be runnable like the original, whatever the umask.
   if (ok && ::fchmod(out, (st.st_mode & 07777) | S_IRUSR | S_IXUSR) != 0) ok = false;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "util/Debug.h"
+#include "util/FileWrite.h"
 #include "util/Paths.h"
 
 namespace zarn {
@@ -51,19 +52,6 @@ bool AllEntriesContained(unzFile zip, std::vector<char>& nameBuffer) {
   return true;
 }
 
-bool WriteAll(int fd, const char* data, size_t size) {
-  while (size > 0) {
-    const ssize_t n = ::write(fd, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    data += n;
-    size -= static_cast<size_t>(n);
-  }
-  return true;
-}
-
 // Inflates the current entry into fd. True when exactly the announced number of bytes came
 // out and the checksum matched.
 bool UnpackCurrentEntry(unzFile zip, const unz_file_info64& info, int fd, char* buffer) {
@@ -73,7 +61,7 @@ bool UnpackCurrentEntry(unzFile zip, const unz_file_info64& info, int fd, char* 
   for (;;) {
     const int n = unzReadCurrentFile(zip, buffer, static_cast<unsigned>(kBufferSize));
     if (n == 0) break;
-    if (n < 0 || !WriteAll(fd, buffer, static_cast<size_t>(n))) {
+    if (n < 0 || !WriteAll(fd, std::string_view(buffer, static_cast<size_t>(n)))) {
       ok = false;
       break;
     }

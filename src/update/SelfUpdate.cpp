@@ -17,6 +17,7 @@
 #include "platform/Prompt.h"
 #include "util/CodePage.h"
 #include "util/Debug.h"
+#include "util/FileWrite.h"
 #include "util/Paths.h"
 #include "util/Sha256.h"
 
@@ -283,13 +284,7 @@ NewLauncherVerdict CheckNewLauncher(const std::string& path, const LauncherAnnou
 bool WriteReplacementScript(const std::string& scriptPath, const std::string& text) {
   const int fd = ::open(scriptPath.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return false;
-  bool ok = true;
-  for (size_t done = 0; ok && done < text.size();) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<size_t>(n);
-  }
+  bool ok = WriteAll(fd, text);
   if (::close(fd) != 0) ok = false;
   return ok;
 }

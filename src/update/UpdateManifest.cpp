@@ -12,6 +12,7 @@
 #include "update/Extract.h"
 #include "util/CodePage.h"
 #include "util/Debug.h"
+#include "util/FileWrite.h"
 #include "util/Paths.h"
 
 namespace zarn {
@@ -174,13 +175,7 @@ bool WriteServerDataList(const ServerDataPlan& plan, const std::string& remoteDa
   if (!MakeSureDirectoryPathExists(part)) return false;
   const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (fd < 0) return false;
-  bool ok = true;
-  for (size_t done = 0; ok && done < remoteDataText.size();) {
-    const ssize_t n = ::write(fd, remoteDataText.data() + done, remoteDataText.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<size_t>(n);
-  }
+  bool ok = WriteAll(fd, remoteDataText);
   // The server's unpacked files, then the list itself, reach the disk before the list counts.
   if (ok) ok = ::syncfs(fd) == 0 && ::fsync(fd) == 0;
   if (::close(fd) != 0) ok = false;

@@ -14,6 +14,7 @@
 
 #include "util/CodePage.h"
 #include "util/Debug.h"
+#include "util/FileWrite.h"
 #include "util/Paths.h"
 
 namespace zarn {
@@ -140,18 +141,6 @@ std::string ResolveTarget(const std::string& path) {
   return path;
 }
 
-bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(n));
-  }
-  return true;
-}
-
 // The new content on its way to the target: a temporary file beside it, renamed over it. When
 // no file can be made in the folder (a game folder the player cannot write to, holding a
 // configuration the player can), an existing target is rewritten in place instead: the content
@@ -182,15 +171,7 @@ class TempFile {
       content_.append(bytes);
       return;
     }
-    while (good_ && !bytes.empty()) {
-      const ssize_t n = ::write(fd_, bytes.data(), bytes.size());
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        good_ = false;
-        return;
-      }
-      bytes.remove_prefix(static_cast<size_t>(n));
-    }
+    if (good_ && !WriteAll(fd_, bytes)) good_ = false;
   }
 
   // Makes the content durable and puts it in the target's place.
@@ -204,13 +185,7 @@ class TempFile {
     if (::rename(path_.c_str(), target.c_str()) != 0) return false;
     committed_ = true;
     // The rename itself is durable once the folder is synced.
-    std::string dir = DirName(target);
-    if (dir.empty()) dir = ".";
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-      ::fsync(dfd);
-      ::close(dfd);
-    }
+    FsyncFolder(DirName(target));
     return true;
   }
 

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <filesystem>
 
 #include "support/TestSupport.h"
 #include "util/FileUtils.h"
+#include "util/FileWrite.h"
 #include "util/Paths.h"
 
 namespace zarn {
@@ -103,6 +107,33 @@ TEST(Paths, MakeSureDirectoryPathExists) {
   EXPECT_EQ(BaseFileName("/x/y/z"), "z");
   EXPECT_EQ(BaseFileName("z"), "z");
   EXPECT_EQ(DirName("z"), "");
+}
+
+// A replaced file holds the old or the new bytes, never a part; a link of its name is replaced,
+// not written through; a failure leaves neither the target changed nor a temporary file.
+TEST(FileWrite, ReplaceFileSwapsWholeFilesAndNeverWritesThroughALink) {
+  TempDir dir;
+  WriteFile(dir.file("target.cfg"), "old");
+  ASSERT_TRUE(ReplaceFile(dir.file("target.cfg"), "new content"));
+  EXPECT_EQ(test::ReadFile(dir.file("target.cfg")), "new content");
+
+  WriteFile(dir.file("elsewhere.txt"), "must stay");
+  ASSERT_EQ(::symlink(dir.file("elsewhere.txt").c_str(), dir.file("link.cfg").c_str()), 0);
+  ASSERT_TRUE(ReplaceFile(dir.file("link.cfg"), "mine", {.mode = 0755, .exactMode = true}));
+  EXPECT_EQ(test::ReadFile(dir.file("elsewhere.txt")), "must stay");
+  struct stat st {};
+  ASSERT_EQ(::lstat(dir.file("link.cfg").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  EXPECT_EQ(st.st_mode & 07777, 0755u);
+
+  // The target's place is a folder: the rename fails, the folder stays, nothing is left behind.
+  ASSERT_TRUE(MakeSureDirectoryPathExists(dir.file("busy/inner/")));
+  WriteFile(dir.file("busy/inner/keep"), "k");
+  EXPECT_FALSE(ReplaceFile(dir.file("busy"), "x"));
+  EXPECT_EQ(test::ReadFile(dir.file("busy/inner/keep")), "k");
+  size_t entries = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++entries;
+  EXPECT_EQ(entries, 4u);  // target.cfg, elsewhere.txt, link.cfg, busy: no temporary file
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <memory>
 
+#include "util/FileWrite.h"
 #include "util/Sha256.h"
 
 namespace zarn::publish {
@@ -213,13 +214,7 @@ bool VerifyArchiveData(const std::string& path, std::string* error) {
 bool WriteFileDurably(const std::string& path, const std::string& bytes) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;
-  bool ok = true;
-  for (size_t done = 0; ok && done < bytes.size();) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    ok = n > 0;
-    if (ok) done += static_cast<size_t>(n);
-  }
+  bool ok = WriteAll(fd, bytes);
   if (ok) ok = ::fsync(fd) == 0;
   if (::close(fd) != 0) ok = false;
   return ok;

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "update/Extract.h"
+#include "update/UpdateJournal.h"
 #include "util/CodePage.h"
 #include "util/Debug.h"
 #include "util/FileWrite.h"
@@ -104,6 +105,9 @@ CommitResult CommitManifest(const std::string& launcherDir, int32_t& pendingAtSt
     DebugOutput("cannot install the package manifest " + down + ": " + std::strerror(errno));
     return CommitResult::kFailed;
   }
+  // The round is over. A journal left behind by a failed removal names the manifest just
+  // installed, so no later round matches it.
+  RemoveJournal(launcherDir);
   if (const int error = FlushFolder(launcherDir, toDisk); error != 0) {
     DebugOutput("cannot flush the folder " + launcherDir + ": " + std::strerror(error));
     return CommitResult::kNotFlushed;

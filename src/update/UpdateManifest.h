@@ -53,7 +53,8 @@ using FileFlush = std::function<int(int fd)>;
 // file system of the game folder (the unpacked files) and the new manifest are flushed first,
 // then one rename replaces "update.xml", so it is never missing or half-written, even across a
 // power loss; then the folder is flushed so that the rename lasts. A flush that fails before
-// the rename leaves "update.xml" as it was; one of the folder after it is reported all the
+// the rename leaves "update.xml" as it was; the round's journal (UpdateJournal.h) is removed
+// after the rename, then the folder flushed. A flush of the folder that fails is reported all the
 // same (the new manifest's files are on disk by then). Slow on a busy disk: not for the
 // user-interface thread.
 CommitResult CommitManifest(const std::string& launcherDir, int32_t& pendingAtStart,

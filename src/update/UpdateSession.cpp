@@ -45,7 +45,17 @@ UpdateSession::~UpdateSession() {
 }
 
 void UpdateSession::StartUpdate(const std::string& baseUrl, std::optional<std::string> serverId) {
-  baseUrl_ = baseUrl;
+  StartUpdate(baseUrl, std::string(), std::move(serverId));
+}
+
+void UpdateSession::StartUpdate(const std::string& baseUrl, const std::string& otherBaseUrl,
+                                std::optional<std::string> serverId) {
+  // A base that failed earlier in this run is not tried first again.
+  if (baseUrl != chosenBase_ || otherBaseUrl != otherBase_ || baseUrl_.empty()) {
+    chosenBase_ = baseUrl;
+    otherBase_ = otherBaseUrl;
+    baseUrl_ = baseUrl;
+  }
   serverId_ = std::move(serverId);
   setup_.observer->DisableStart();
   stage_ = kStageManifest;
@@ -57,20 +67,36 @@ void UpdateSession::StartUpdate(const std::string& baseUrl, std::optional<std::s
 
 void UpdateSession::OnDownloadFinish(const std::string& localPath, int errorCode) {
   if (errorCode != 0) {
+    if (TryOtherBase(errorCode)) return;
+    // Both bases failed: the player is told of the failure on the base the road stays on.
+    const int code = download_.triedBase.empty() ? errorCode : download_.firstError;
+    download_ = {};
     setup_.timer->KillProgressTimer();
-    Fail(UpdateFailure::kDownload, errorCode, localPath, DownloadFailureText(localPath, errorCode));
+    Fail(UpdateFailure::kDownload, code, localPath, DownloadFailureText(localPath, code));
     return;
   }
+  if (!download_.triedBase.empty()) {
+    DebugOutput("update downloads go on from " + download_.triedBase);
+    baseUrl_ = download_.triedBase;
+  }
+  download_ = {};
   switch (stage_) {
-    case kStageManifest:
+    case kStageManifest: {
       setup_.timer->KillProgressTimer();
+      finishing_ = {};
       pendingPackages_ = SelectPackages(setup_.gameDir);
-      pendingAtStart_ = overallTotal_ = static_cast<int32_t>(pendingPackages_.size());
-      setup_.observer->ShowOverallProgress(0, overallTotal_);
+      const PackageList done = ResumeFromJournal();
+      pendingAtStart_ = overallTotal_ = static_cast<int32_t>(pendingPackages_.size() + done.size());
+      // Packages unpacked in an earlier attempt of this round count as done.
+      setup_.observer->ShowOverallProgress(static_cast<int32_t>(done.size()), overallTotal_);
       DownloadNextPackage();
       break;
+    }
     case kStagePackage:
-      if (!pendingPackages_.empty()) pendingPackages_.erase(pendingPackages_.begin());
+      if (!pendingPackages_.empty()) {
+        finishing_ = *pendingPackages_.begin();
+        pendingPackages_.erase(pendingPackages_.begin());
+      }
       setup_.observer->ShowOverallProgress(
           std::max<int32_t>(0, overallTotal_ - static_cast<int32_t>(pendingPackages_.size())), overallTotal_);
       setup_.timer->KillProgressTimer();
@@ -81,7 +107,7 @@ void UpdateSession::OnDownloadFinish(const std::string& localPath, int errorCode
         QueueExtraction(localPath, PackageDestination(setup_.gameDir));
         setup_.timer->SetProgressTimer();
       } else {
-        DownloadNextPackage();
+        PackageFinished();
       }
       break;
     case kStageServerDataList: {
@@ -131,7 +157,7 @@ void UpdateSession::OnProgressTick() {
       setup_.timer->KillProgressTimer();
       setup_.observer->RefreshBars();
       if (stage_ == kStagePackageUnpack) {
-        DownloadNextPackage();
+        PackageFinished();
       } else {
         Step("server list write");
         background_ = Background::kListWrite;
@@ -149,6 +175,12 @@ void UpdateSession::OnBackgroundDone() {
   const Background finished = std::exchange(background_, Background::kNone);
   const int result = backgroundResult_.get();
   setup_.timer->KillProgressTimer();
+  if (finished == Background::kJournal) {
+    // Without the record the next round only fetches this package again.
+    if (result != 0) DebugOutput("the update journal could not be written");
+    DownloadNextPackage();
+    return;
+  }
   if (finished == Background::kListWrite) {
     // A list that could not be written only makes the next start fetch the archive again.
     setup_.observer->StartTheGame();
@@ -211,7 +243,52 @@ void UpdateSession::DownloadServerPackage() {
   QueueDownload(baseUrl_ + serverData_.archiveUrlPath, serverData_.archiveLocalPath);
 }
 
+PackageList UpdateSession::ResumeFromJournal() {
+  journal_.reset();
+  const std::optional<JournalIdentity> round = RoundIdentity(setup_.gameDir);
+  if (!round) return {};
+  PackageList done = TakeFinished(pendingPackages_, ReadJournal(setup_.gameDir), *round);
+  // What this round writes: the packages of the journal that still hold, and those that follow.
+  journal_ = UpdateJournal{*round, done};
+  return done;
+}
+
+void UpdateSession::PackageFinished() {
+  if (!journal_ || finishing_.first.empty()) {
+    DownloadNextPackage();
+    return;
+  }
+  journal_->finished[finishing_.first] = finishing_.second;
+  finishing_ = {};
+  Step("journal");
+  background_ = Background::kJournal;
+  backgroundResult_ = RunInBackground(
+      [dir = setup_.gameDir, journal = *journal_] { return WriteJournal(dir, journal) ? 0 : 1; });
+  setup_.timer->SetProgressTimer();
+}
+
+bool UpdateSession::TryOtherBase(int errorCode) {
+  const bool roadStage = stage_ == kStageManifest || stage_ == kStagePackage ||
+                         stage_ == kStageServerDataList || stage_ == kStageServerData;
+  // A local file that cannot be written fails the same whichever base sends it.
+  if (!roadStage || errorCode < 0 || download_.urlPath.empty() || !download_.triedBase.empty()) return false;
+  const std::string& other = baseUrl_ == chosenBase_ ? otherBase_ : chosenBase_;
+  if (other.empty() || other == baseUrl_) return false;
+  download_.triedBase = other;
+  download_.firstError = errorCode;
+  DebugOutput("download from " + baseUrl_ + " failed (" + std::to_string(errorCode) + "), trying " + other);
+  ResetFileProgress();
+  Step("other base " + download_.urlPath);
+  const DownloadRequest request{other + download_.urlPath, download_.localPath, kTaskCodeDownload};
+  PrepareDownload(request);
+  setup_.downloader->AddTask(request.url, request.localPath, request.taskCode, setup_.listener);
+  return true;
+}
+
 void UpdateSession::QueueDownload(const std::string& url, const std::string& localPath) {
+  download_ = {};
+  if (url.compare(0, baseUrl_.size(), baseUrl_) == 0) download_.urlPath = url.substr(baseUrl_.size());
+  download_.localPath = localPath;
   const DownloadRequest request{url, localPath, kTaskCodeDownload};
   PrepareDownload(request);
   setup_.downloader->AddTask(request.url, request.localPath, request.taskCode, setup_.listener);

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "update/UpdateJournal.h"
 #include "update/UpdateManifest.h"
 
 namespace zarn {
@@ -101,6 +102,14 @@ class UpdateSession {
   // Starts the road (stage 200). baseUrl ends in "/"; serverId is the selected server's id
   // text, none when no server is selected.
   void StartUpdate(const std::string& baseUrl, std::optional<std::string> serverId);
+  // The same with a second base address that holds the same tree (empty: none). A download of
+  // the road that fails on the base in use is fetched once from the other one; when that
+  // works, the road stays there, also in later calls with the same two bases. Only when both
+  // fail does the road stop, with the failure on the base that was in use.
+  void StartUpdate(const std::string& baseUrl, const std::string& otherBaseUrl,
+                   std::optional<std::string> serverId);
+  // The base address the road now downloads from.
+  const std::string& baseUrl() const { return baseUrl_; }
 
   // A finished download, on the session's thread. A failed one ends the road with the download
   // prompt in any stage; a successful one moves stages 200, 300, 400 and 401 on and is ignored
@@ -123,9 +132,16 @@ class UpdateSession {
   const std::string& localDataText() const { return localDataText_; }
 
  private:
-  enum class Background { kNone, kCommit, kListWrite };
+  enum class Background { kNone, kCommit, kListWrite, kJournal };
 
   void QueueDownload(const std::string& url, const std::string& localPath);
+  // After a failed download of the road: fetches the same file from the other base. False
+  // when there is none to try.
+  bool TryOtherBase(int errorCode);
+  // Takes the packages that this round's journal records as unpacked out of pendingPackages_.
+  PackageList ResumeFromJournal();
+  // The package just downloaded (and unpacked) is recorded, then the next one starts.
+  void PackageFinished();
   void QueueExtraction(const std::string& archive, const std::string& dest);
   void ResetFileProgress();
   void Fail(UpdateFailure::Kind kind, int code, const std::string& localPath, const std::string& text);
@@ -142,6 +158,18 @@ class UpdateSession {
   ServerDataPlan serverData_;
   std::string remoteDataText_, localDataText_;
   std::string unpacking_;  // the archive being unpacked
+  // The two bases as the owner gave them; baseUrl_ is the one in use.
+  std::string chosenBase_, otherBase_;
+  // The download under way, for a second try from the other base.
+  struct Download {
+    std::string urlPath;  // after the base; empty: not one of the road's
+    std::string localPath;
+    std::string triedBase;  // the other base once it is being tried
+    int firstError = 0;
+  } download_;
+  // This round's journal; none when the round cannot be identified.
+  std::optional<UpdateJournal> journal_;
+  std::pair<std::string, std::string> finishing_;  // key and version text of the package in hand
   // The commit and the list write flush to disk, which can take seconds: they run on a thread
   // of their own and the tick picks up their result.
   Background background_ = Background::kNone;

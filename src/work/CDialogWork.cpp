@@ -192,6 +192,9 @@ void CDialogWork::OnTimer(int id) {
 }
 
 std::string CDialogWork::BaseUrl() const { return settings.useCdnHost ? CdnBaseUrl() : StorageBaseUrl(); }
+std::string CDialogWork::OtherBaseUrl() const {
+  return settings.useCdnHost ? StorageBaseUrl() : CdnBaseUrl();
+}
 
 void CDialogWork::OnStart() {
   if (!m_startButton || !m_startButton->isEnabled()) return;
@@ -212,7 +215,8 @@ void CDialogWork::OnStart() {
 }
 
 void CDialogWork::StartUpdate() {
-  session_->StartUpdate(BaseUrl(),
+  // The session keeps the base that worked across the retries of this run.
+  session_->StartUpdate(BaseUrl(), OtherBaseUrl(),
                         selectedServer ? std::optional<std::string>(selectedServer->id) : std::nullopt);
 }
 

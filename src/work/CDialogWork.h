@@ -144,6 +144,8 @@ class CDialogWork : public CSkinPage, public IDownLoadFile, private IProgressTim
  private:
   void FillServerTree();
   std::string BaseUrl() const;
+  // The base that "HuaWeiCDN" did not choose; it holds the same tree.
+  std::string OtherBaseUrl() const;
   void QueueDownload(const DownloadRequest& request);
 
   // What the update session needs of the page.

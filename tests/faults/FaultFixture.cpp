@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "update/UpdateJournal.h"
 #include "update/UpdateManifest.h"
 
 namespace zarn::test {
@@ -64,6 +65,16 @@ void FaultFixture::ExpectConsistent(const std::string& when) {
     if (it != installed.end() && it->second == p.md5) {
       EXPECT_TRUE(IsUnpacked(game.dir, p))
           << "update.xml claims " << p.key << " " << p.md5 << " half unpacked";
+    }
+  }
+  // Nor does the journal of an interrupted round claim a package that is not in place.
+  if (const std::optional<UpdateJournal> journal = ReadJournal(game.dir)) {
+    for (const Package& p : content.published) {
+      const auto it = journal->finished.find(p.key);
+      if (it != journal->finished.end() && it->second == p.md5) {
+        EXPECT_TRUE(IsUnpacked(game.dir, p))
+            << "the journal claims " << p.key << " " << p.md5 << " half unpacked";
+      }
     }
   }
   std::string line;

@@ -61,7 +61,12 @@ TEST_F(KillTest, DuringADownload) {
   EXPECT_TRUE(IsUnpacked(f.game.dir, f.content.published[0]));  // a.zip came before
   f.ExpectConsistent("killed during the download of b.zip");
   EXPECT_EQ(NextStartChooses(), (PackageList{{"a.zip", "a-2"}, {"b.zip", "b-2"}, {"c.zip", "c-2"}}));
+  // The killed launcher's journal has a.zip: the next start goes on at b.zip.
+  EXPECT_TRUE(Exists(f.game.dir + "/update.journal"));
   StartAgainAndExpectComplete("started again");
+  EXPECT_EQ(f.server.Hits("/public/zip/a.zip"), 1);
+  EXPECT_EQ(f.server.Hits("/public/zip/c.zip"), 1);
+  EXPECT_FALSE(Exists(f.game.dir + "/update.journal"));
 }
 
 TEST_F(KillTest, DuringAnExtraction) {

@@ -54,6 +54,9 @@ TEST_P(PageFaultTest, ThePlayerSeesTheFaultAndCancelEndsTheLauncher) {
   std::string base = f.server.base();
   c.arrange(f, base);
   EnvGuard storage("ZARN_STORAGE_BASE_URL", base);  // "HuaWeiCDN" is 0 in the game folder
+  // The same address as the other base: no second base to fall back to, and no request
+  // leaves 127.0.0.1.
+  EnvGuard cdn("ZARN_CDN_BASE_URL", base);
 
   DownloadSettings shortLimits;
   shortLimits.connectTimeout = std::chrono::milliseconds(500);

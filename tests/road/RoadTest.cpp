@@ -431,7 +431,10 @@ TEST_F(RoadTest, ServersWithoutDataOfTheirOwnStartWithoutTheServerStep) {
   EXPECT_TRUE(prompts.empty());
 }
 
-TEST_F(RoadTest, TheSecondOfThreePackagesFailsAndTheRetryStartsOver) {
+// b.zip is missing on both bases (the storage chosen, the CDN tried second): one prompt with the
+// storage's answer. OK starts over at the login information; the round then goes on at b.zip,
+// since a.zip is already unpacked.
+TEST_F(RoadTest, TheSecondOfThreePackagesFailsAndTheRetryGoesOnWhereItStopped) {
   PublishUpdate();
   const std::string b = site.Body("/obs/public/zip/b.zip");
   site.Put("/obs/public/zip/b.zip", "gone", 404);
@@ -467,10 +470,41 @@ TEST_F(RoadTest, TheSecondOfThreePackagesFailsAndTheRetryStartsOver) {
   PressStart(page, "longcheng");
   ASSERT_TRUE(QTest::qWaitFor([&] { return !exits.empty(); }, kRoadLimitMs)) << "stage " << page.stage();
   EXPECT_EQ(exits, std::vector<int>{0});
-  // The manifest was not committed after the failure, so a.zip was chosen again.
-  EXPECT_EQ(site.Count("/obs/public/zip/a.zip"), 2);
+  // The manifest was not committed after the failure, but the round's journal has a.zip.
+  EXPECT_EQ(site.Count("/obs/public/zip/a.zip"), 1);
+  EXPECT_EQ(site.Count("/obs/public/zip/b.zip"), 2);
+  EXPECT_EQ(site.Count("/cdn/public/zip/b.zip"), 1);
   EXPECT_EQ(site.Count("/obs/public/zip/c.zip"), 1);
+  EXPECT_FALSE(Exists(dir + "/update.journal"));
   ExpectPackagesInstalled();
+  const std::vector<GameStart> starts = WaitForGameStarts(1);
+  ASSERT_EQ(starts.size(), 1u);
+  EXPECT_EQ(starts[0].argv, ExpectedArgv("longcheng", "10.0.0.12", "7001", "12"));
+}
+
+// Both bases hold the same tree: a package missing on the chosen storage comes from the CDN
+// without a prompt, and the rest of the road stays on the CDN.
+TEST_F(RoadTest, APackageMissingOnTheStorageComesFromTheCdnAndTheRoadStaysThere) {
+  PublishUpdate();
+  for (const std::string t :
+       {"/public/zip/b.zip", "/public/zip/c.zip", "/ClientData/12.md5", "/ClientData/12.zip"})
+    site.Put("/cdn" + t, site.Body("/obs" + t));
+  site.Put("/obs/public/zip/b.zip", "gone", 404);
+  ObservedWork page(nullptr);
+  RunChain(page);
+  PressStart(page, "longcheng");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !exits.empty(); }, kRoadLimitMs)) << "stage " << page.stage();
+  EXPECT_TRUE(prompts.empty()) << prompts[0].text;
+  EXPECT_EQ(exits, std::vector<int>{0});
+  ExpectPackagesInstalled();
+  EXPECT_EQ(site.Log("/obs/public/zip/"),
+            (std::vector<std::string>{"/obs/public/zip/a.zip", "/obs/public/zip/b.zip"}));
+  EXPECT_EQ(site.Log("/cdn/public/zip/"),
+            (std::vector<std::string>{"/cdn/public/zip/b.zip", "/cdn/public/zip/c.zip"}));
+  EXPECT_EQ(site.Log("/cdn/ClientData/"),
+            (std::vector<std::string>{"/cdn/ClientData/12.md5", "/cdn/ClientData/12.zip"}));
+  EXPECT_TRUE(site.Log("/obs/ClientData/").empty());
+  EXPECT_EQ(ReadFile(dir + "/Custom/12/server.ini"), "[Server]\nId=12\n");
   const std::vector<GameStart> starts = WaitForGameStarts(1);
   ASSERT_EQ(starts.size(), 1u);
   EXPECT_EQ(starts[0].argv, ExpectedArgv("longcheng", "10.0.0.12", "7001", "12"));

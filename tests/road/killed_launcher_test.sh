@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The real launcher, killed with SIGKILL while it unpacks a package and started again, brings
 # the game folder to the complete published state: the package manifest was not committed, so
-# the unfinished package (and the ones before it) is chosen again, and every file ends as
-# published. The launcher is driven as a player drives it (xdotool: the first server, Enter).
+# the unfinished package is chosen again, while the one before it, recorded in the round's
+# journal, is not fetched again; every file ends as published. The launcher is driven as a player drives it (xdotool: the first server, Enter).
 # Arguments: the zarn program, the demo content service, the demo game client.
 set -euo pipefail
 set -m  # every background job in its own process group, so each can be ended with its children
@@ -87,6 +87,8 @@ wait "$launcher" 2>/dev/null || true
 echo "launcher killed with $killed of $files files of big.zip unpacked"
 [ ! -e "$game/update.xml" ] || fail "update.xml was committed before every package was unpacked"
 [ -e "$game/download/big.zip" ] || fail "the unfinished archive is gone"
+grep -qx 'package a.zip a1' "$game/update.journal" || fail "the journal does not record a.zip"
+! grep -q 'big.zip' "$game/update.journal" || fail "the journal records the unfinished big.zip"
 [ ! -e "$game/game-client.log" ] || fail "the game started although the update was killed"
 
 # Second run: the update runs again from the installed manifest and finishes.
@@ -98,7 +100,8 @@ done
 grep -q '^end$' "$game/game-client.log" 2>/dev/null || fail "the game client did not start after the second run"
 
 [ "$(requests /public/zip/big.zip)" -eq 2 ] || fail "big.zip was not chosen again"
-[ "$(requests /public/zip/a.zip)" -eq 2 ] || fail "a.zip was not chosen again"
+[ "$(requests /public/zip/a.zip)" -eq 1 ] || fail "a.zip was fetched again although the journal had it"
+[ ! -e "$game/update.journal" ] || fail "the journal outlived the commit"
 [ "$(requests /public/zip/c.zip)" -eq 1 ] || fail "c.zip was fetched $(requests /public/zip/c.zip) times"
 cmp -s "$content/public/update.xml" "$game/update.xml" || fail "update.xml is not the published manifest"
 [ ! -e "$game/update.down" ] || fail "update.down was left beside update.xml"

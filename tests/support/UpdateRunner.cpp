@@ -9,16 +9,20 @@ UpdateRunner::UpdateRunner(RoadOptions options) : options_(std::move(options)), 
 UpdateRunner::~UpdateRunner() = default;
 
 RoadOutcome UpdateRunner::Run(const std::string& gameDir, const std::string& base) {
-  UpdateSessionSetup setup;
-  setup.downloader = &worker_;
-  setup.listener = this;
-  setup.extraction = &extraction_;
-  setup.timer = this;
-  setup.observer = this;
-  setup.gameDir = gameDir;
-  setup.flush = options_.flush;
-  session_ = std::make_unique<UpdateSession>(std::move(setup));
-  session_->StartUpdate(base, options_.serverId);
+  if (!session_) {
+    UpdateSessionSetup setup;
+    setup.downloader = &worker_;
+    setup.listener = this;
+    setup.extraction = &extraction_;
+    setup.timer = this;
+    setup.observer = this;
+    setup.gameDir = gameDir;
+    setup.flush = options_.flush;
+    session_ = std::make_unique<UpdateSession>(std::move(setup));
+  }
+  over_ = false;
+  outcome_ = {};
+  session_->StartUpdate(base, options_.otherBase, options_.serverId);
 
   using Clock = std::chrono::steady_clock;
   const Clock::time_point limit = Clock::now() + options_.limit;

@@ -44,6 +44,10 @@ struct RoadOptions {
   std::chrono::milliseconds limit{120000};
   // Told each step as it begins ("manifest", "package <key>", "unpack <archive>", "commit", …).
   std::function<void(const std::string&)> onStep;
+  // The base that holds the same tree as the one Run is given; empty: none.
+  std::string otherBase;
+  // Told each piece a download writes (on the worker's thread).
+  std::function<void(const std::string& url, int done)> onProgress;
 };
 
 class UpdateRunner : private IDownLoadFile, private IProgressTimer, private IUpdateObserver {
@@ -51,8 +55,11 @@ class UpdateRunner : private IDownLoadFile, private IProgressTimer, private IUpd
   explicit UpdateRunner(RoadOptions options);
   ~UpdateRunner() override;
 
-  // base ends in "/". One run per runner.
+  // base ends in "/". A second run is the player's retry: the same session starts over, as
+  // the page's does after OK.
   RoadOutcome Run(const std::string& gameDir, const std::string& base);
+  // The base the session downloads from now.
+  std::string baseInUse() const { return session_ ? session_->baseUrl() : std::string(); }
 
   // What the session showed.
   std::vector<std::string> steps;
@@ -63,7 +70,9 @@ class UpdateRunner : private IDownLoadFile, private IProgressTimer, private IUpd
 
  private:
   void OnDownloadStart(int, std::string, std::string, int) override {}
-  void OnDownloadProgress(int, std::string, std::string, int, int) override {}
+  void OnDownloadProgress(int, std::string url, std::string, int done, int) override {
+    if (options_.onProgress) options_.onProgress(url, done);
+  }
   void OnDownloadFinish(int taskCode, std::string url, std::string localPath, int errorCode) override;
   void SetProgressTimer() override;
   void KillProgressTimer() override;

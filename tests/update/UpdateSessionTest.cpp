@@ -83,10 +83,10 @@ TEST_F(UpdateSessionTest, FetchesWhatChangedUnpacksCommitsRefreshesTheServerAndS
                                       "/public/zip/notes.txt", "/ClientData/12.md5", "/ClientData/12.zip"}));
   const std::string dir = game.path();
   EXPECT_EQ(runner.steps,
-            (std::vector<std::string>{"manifest", "package a.zip", "unpack " + dir + "/download/a.zip",
-                                      "package b.zip", "unpack " + dir + "/download/b.zip",
-                                      "package notes.txt", "commit", "server list", "server archive",
-                                      "unpack " + dir + "/Custom/12.zip", "server list write"}));
+            (std::vector<std::string>{
+                "manifest", "package a.zip", "unpack " + dir + "/download/a.zip", "journal", "package b.zip",
+                "unpack " + dir + "/download/b.zip", "journal", "package notes.txt", "journal", "commit",
+                "server list", "server archive", "unpack " + dir + "/Custom/12.zip", "server list write"}));
   // The blue bar counts each package as its download finishes.
   EXPECT_EQ(runner.overall, (std::vector<std::pair<int32_t, int32_t>>{{0, 3}, {1, 3}, {2, 3}, {3, 3}}));
   EXPECT_EQ(outcome.packagesChosen, 3);

@@ -196,7 +196,7 @@ GameCheckResult CheckGame(const GameCheckOptions& options) {
   std::vector<char> bad(order.size(), 0), missing(order.size(), 0);
   std::atomic<size_t> next{0};
   std::mutex reportMutex;
-  uint64_t hashedTotal = 0;
+  uint64_t hashedTotal = 0, lookedAt = 0;
   const unsigned threads =
       options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
   auto work = [&] {
@@ -209,7 +209,9 @@ GameCheckResult CheckGame(const GameCheckOptions& options) {
       missing[i] = isMissing;
       std::lock_guard lock(reportMutex);
       hashedTotal += hashed;
-      if (options.progress.bytes) options.progress.bytes(hashedTotal, totalBytes);
+      // A missing file or one of another size is done without reading: the bar still moves on.
+      lookedAt += order[i]->listed.size;
+      if (options.progress.bytes) options.progress.bytes(lookedAt, totalBytes);
     }
   };
   std::vector<std::thread> pool;

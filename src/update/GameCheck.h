@@ -16,7 +16,8 @@ namespace zarn {
 struct GameCheckProgress {
   // Packages whose lists are in hand, of all installed ones.
   std::function<void(size_t done, size_t total)> packages;
-  // Bytes hashed so far, of the bytes all listed files should have.
+  // Bytes of the listed files looked at so far (a missing file's count as looked at), of the
+  // bytes all listed files should have.
   std::function<void(uint64_t done, uint64_t total)> bytes;
 };
 

@@ -70,6 +70,8 @@ std::string UnpackTo(unzFile zip, net::RangeReader* reader, const RepairOptions&
   ok = ok && n == 0 && crcOk && ::fchmod(fd, 0644) == 0 && ::fsync(fd) == 0;
   ok = ::close(fd) == 0 && ok;
   std::string why;
+  // Closing the launcher while a file is written: nothing is put in place.
+  if (options.cancel && options.cancel->load()) ok = false;
   if (!ok)
     why = options.cancel && options.cancel->load() ? "cancelled" : "its entry could not be unpacked";
   else if (written != listed.size || hash.FinalHex() != listed.sha256)

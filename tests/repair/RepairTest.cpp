@@ -150,6 +150,29 @@ TEST_F(RepairTest, ServersThatGetRangesWrongGiveTheWholePackage) {
   }
 }
 
+TEST_F(RepairTest, CancelledRepairLeavesNoHalfWrittenFile) {
+  test::Nginx nginx(game.content, dir.file(""));
+  ASSERT_TRUE(nginx.running());
+  const std::string damaged = test::NoiseBytes(40000 + 33 * 13, 9);
+  WriteFile(player + "/data/d3/f33.bin", damaged);
+  const GameCheckResult check = Check(nginx.url("/"));
+  ASSERT_EQ(check.broken.size(), 1u);
+  std::atomic<bool> cancel{false};
+  RepairOptions options;
+  options.gameDir = player;
+  options.baseUrl = nginx.url("/");
+  options.cancel = &cancel;
+  // Closing the launcher while the entry is being written.
+  options.bytes = [&](uint64_t) { cancel = true; };
+  const RepairResult result = RepairGame(check, options);
+  EXPECT_TRUE(result.cancelled);
+  EXPECT_EQ(result.repaired, 0u);
+  EXPECT_EQ(result.wholePackages, 0u);
+  EXPECT_EQ(ReadFile(player + "/data/d3/f33.bin"), damaged);
+  for (const auto& entry : fs::recursive_directory_iterator(player))
+    EXPECT_EQ(entry.path().filename().string().find(".zarn-repair"), std::string::npos) << entry.path();
+}
+
 TEST_F(RepairTest, PackageThatDisagreesWithItsListRepairsNothing) {
   test::Nginx nginx(game.content, dir.file(""));
   ASSERT_TRUE(nginx.running());

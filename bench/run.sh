@@ -26,14 +26,14 @@ if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZARN_BUILD_TESTS=OFF > /dev/null
 fi
 ui=$(sed -n 's/^ZARN_BUILD_UI:BOOL=//p' "$build/CMakeCache.txt")
-targets=(zarn-bench-download zarn-bench-extract zarn-bench-manifest zarn-bench-mirror zarn-bench-startup)
+targets=(zarn-bench-download zarn-bench-extract zarn-bench-manifest zarn-bench-mirror zarn-bench-repair zarn-bench-startup)
 [ "$ui" != OFF ] && targets+=(zarn zarn-demo-server zarn-bench-servertree)
 ninja -C "$build" -j2 "${targets[@]}" > /dev/null
 
 if [ $quick = 1 ]; then
-  download_runs=1 extract_runs=1 manifest_runs=5 mirror_runs=1 tree_runs=3 startup_runs=1 idle=10
+  download_runs=1 extract_runs=1 manifest_runs=5 mirror_runs=1 repair_runs=1 tree_runs=3 startup_runs=1 idle=10
 else
-  download_runs=5 extract_runs=3 manifest_runs=20 mirror_runs=5 tree_runs=10 startup_runs=7 idle=30
+  download_runs=5 extract_runs=3 manifest_runs=20 mirror_runs=5 repair_runs=3 tree_runs=10 startup_runs=7 idle=30
 fi
 
 logs=$build/bench-logs
@@ -57,6 +57,7 @@ run download "$b/download/zarn-bench-download" --runs $download_runs
 run extract "$b/extract/zarn-bench-extract" --runs $extract_runs
 run manifest "$b/manifest/zarn-bench-manifest" --runs $manifest_runs
 run mirror "$b/mirror/zarn-bench-mirror" --runs $mirror_runs
+run repair "$b/repair/zarn-bench-repair" --runs $repair_runs
 if [ "$ui" != OFF ]; then
   run servertree env QT_QPA_PLATFORM=offscreen "$b/servertree/zarn-bench-servertree" --runs $tree_runs
   startup=("$b/startup/zarn-bench-startup" --zarn "$build/src/zarn" --server "$build/tools/demo-server/zarn-demo-server"

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "app/CVantorApp.h"
+#include "app/CheckCommand.h"
 #include "app/Version.h"
 
 int main(int argc, char** argv) {
@@ -11,5 +12,7 @@ int main(int argc, char** argv) {
     const bool written = std::printf("%s\n", zarn::GetAppVersion().c_str()) >= 0 && std::fflush(stdout) == 0;
     return written ? 0 : 1;
   }
+  // The folder check and repair run without the toolkit: no window, for support staff and scripts.
+  if (zarn::IsCheckCommand(argc, argv)) return zarn::RunCheckCommand(argc, argv);
   return zarn::TheApp().Run(argc, argv);
 }

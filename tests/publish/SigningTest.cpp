@@ -131,7 +131,8 @@ TEST_F(SigningTest, SignedTreeAnnouncesSizesAndHashesAndMinisignAcceptsIt) {
   const std::string list = ReadFile(out + "/ClientData/12.md5");
   std::string first;
   ASSERT_TRUE(ReadFirstLine(out + "/ClientData/12.md5", first));
-  EXPECT_EQ(list, first + "\nsize " + std::to_string(data.size()) + "\nsha256 " + Sha256Hex(data) + "\n");
+  EXPECT_EQ(list, first + "\nsize " + std::to_string(data.size()) + "\nsha256 " + Sha256Hex(data) +
+                      "\nindex " + Sha256Hex(ReadFile(out + "/ClientData/12.lst")) + "\n");
 
   const std::string launcher = ReadFile(dir.file("zarn-1.0.0.2"));
   const std::string version = ReadFile(out + "/" + kVersionManifest);

@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "Archive.h"
+#include "Lists.h"
 #include "TextLines.h"
 #include "update/Extract.h"
 #include "update/Signature.h"
@@ -175,6 +176,7 @@ void CheckPackageManifest(const std::string& root, const TreeCheckOptions& optio
   struct Announced {
     std::optional<uint64_t> size;
     std::string sha256;
+    std::string index;  // the SHA-256 of the package's file list
   };
   std::map<std::string, Announced> announced;
   for (const tinyxml2::XMLElement* entry = rootElement->FirstChildElement(); entry;
@@ -201,6 +203,13 @@ void CheckPackageManifest(const std::string& root, const TreeCheckOptions& optio
       else
         problems.Add(manifest, line,
                      "entry " + Quote(key) + ": \"sha256\" " + Quote(sha256) + " is not 64 hex digits");
+    }
+    if (const char* index = entry->Attribute("index")) {
+      if (IsSha256Hex(index))
+        a.index = index;
+      else
+        problems.Add(manifest, line,
+                     "entry " + Quote(key) + ": \"index\" " + Quote(index) + " is not 64 hex digits");
     }
     if (!entry->Attribute("md5"))
       problems.Add(manifest, line,
@@ -233,6 +242,10 @@ void CheckPackageManifest(const std::string& root, const TreeCheckOptions& optio
                  problems);
     CheckAnnounced(root + "/public/zip/" + key, "public/zip/" + key, announced[key].size,
                    announced[key].sha256, !options.publicKey.empty(), manifest, line, problems);
+    if (!announced[key].index.empty())
+      CheckFileList(root + "/public/index/" + key + ".lst", "public/index/" + key + ".lst",
+                    announced[key].index, root + "/public/zip/" + key, options.verifyData, manifest, line,
+                    problems);
   }
   CheckSignature(manifest, "public/update.xml", options.publicKey, problems);
 }
@@ -280,7 +293,7 @@ std::set<std::string> CheckServerData(const std::string& root, const TreeCheckOp
                  options.verifyData, problems);
     // Lines after the first: "size <n>" and "sha256 <hex>".
     std::optional<uint64_t> size;
-    std::string sha256, text;
+    std::string sha256, index, text;
     ReadWhole(path, &text);
     for (size_t at = text.find('\n'); at != std::string::npos && at + 1 < text.size();) {
       const size_t end = text.find('\n', at + 1);
@@ -298,11 +311,19 @@ std::set<std::string> CheckServerData(const std::string& root, const TreeCheckOp
           sha256 = line.substr(7);
         else
           problems.Add(path, lineNo, Quote(line) + ": not 64 hex digits");
+      } else if (line.rfind("index ", 0) == 0) {
+        if (IsSha256Hex(line.substr(6)))
+          index = line.substr(6);
+        else
+          problems.Add(path, lineNo, Quote(line) + ": not 64 hex digits");
       }
       at = end;
     }
     CheckAnnounced(folder + "/" + id + ".zip", "ClientData/" + id + ".zip", size, sha256,
                    !options.publicKey.empty(), path, 1, problems);
+    if (!index.empty())
+      CheckFileList(folder + "/" + id + ".lst", "ClientData/" + id + ".lst", index,
+                    folder + "/" + id + ".zip", options.verifyData, path, 1, problems);
     CheckSignature(path, "ClientData/" + id + ".md5", options.publicKey, problems);
   }
   return ids;

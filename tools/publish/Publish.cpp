@@ -17,6 +17,7 @@
 #include "Archive.h"
 #include "Check.h"
 #include "Layout.h"
+#include "Lists.h"
 #include "Progress.h"
 #include "update/UpdateManifest.h"
 #include "util/Json.h"
@@ -236,6 +237,7 @@ bool Publish(const PublishOptions& options, PublishReport* report, std::vector<s
   const std::string stagedData = staged.path + "/ClientData";
   std::error_code zipEc, dataEc;
   fs::create_directories(stagedPublic + "/zip", zipEc);
+  if (!zipEc) fs::create_directories(stagedPublic + "/index", zipEc);
   fs::create_directories(stagedData, dataEc);
   if (zipEc || dataEc) {
     errors->push_back(staged.path + ": " + (zipEc ? zipEc : dataEc).message());
@@ -283,8 +285,15 @@ bool Publish(const PublishOptions& options, PublishReport* report, std::vector<s
     uint64_t size = 0;
     std::string hex;
     if (!Announce(stagedPublic + "/zip/" + package.key, &size, &hex, errors)) return false;
+    std::string indexHex, listError;
+    if (!WriteFileListOf(stagedPublic + "/zip/" + package.key,
+                         stagedPublic + "/index/" + package.key + ".lst", &indexHex, &listError)) {
+      errors->push_back(listError);
+      return false;
+    }
     manifest += "  <file key=\"" + XmlEscape(package.key) + "\" md5=\"" + XmlEscape(item.version) +
-                "\" size=\"" + std::to_string(size) + "\" sha256=\"" + hex + "\"/>\n";
+                "\" size=\"" + std::to_string(size) + "\" sha256=\"" + hex + "\" index=\"" + indexHex +
+                "\"/>\n";
     report->items.push_back(item);
   }
   manifest += "</update>\n";
@@ -305,8 +314,15 @@ bool Publish(const PublishOptions& options, PublishReport* report, std::vector<s
     uint64_t size = 0;
     std::string hex;
     if (!Announce(stagedData + "/" + server.id + ".zip", &size, &hex, errors)) return false;
-    if (!WriteFileDurably(stagedData + "/" + server.id + ".md5",
-                          item.version + "\nsize " + std::to_string(size) + "\nsha256 " + hex + "\n")) {
+    std::string indexHex, listError;
+    if (!WriteFileListOf(stagedData + "/" + server.id + ".zip", stagedData + "/" + server.id + ".lst",
+                         &indexHex, &listError)) {
+      errors->push_back(listError);
+      return false;
+    }
+    if (!WriteFileDurably(stagedData + "/" + server.id + ".md5", item.version + "\nsize " +
+                                                                     std::to_string(size) + "\nsha256 " +
+                                                                     hex + "\nindex " + indexHex + "\n")) {
       errors->push_back(stagedData + "/" + server.id + ".md5: cannot be written");
       return false;
     }

@@ -17,6 +17,7 @@
 #include "support/UpdateRunner.h"
 #include "update/UpdateManifest.h"
 #include "update/UpdateTrust.h"
+#include "util/Sha256.h"
 #include "work/LauncherInfo.h"
 
 namespace zarn {
@@ -304,6 +305,71 @@ TEST_F(TrustedUpdateTest, WithoutAKeyUpdatesFromAnUnsignedTreeAndAsksForNoSignat
   EXPECT_EQ(paths, (std::vector<std::string>{"/PCVersion/1033/version.xml", "/public/update.xml",
                                              "/public/zip/client.zip", "/public/zip/data.zip",
                                              "/ClientData/12.md5", "/ClientData/12.zip"}));
+}
+
+}  // namespace
+}  // namespace zarn
+
+namespace zarn {
+namespace {
+
+// What a document announces; a value of another form announces nothing (the download is then
+// taken as the specification says), never a check that every download fails.
+TEST(AnnouncementsTest, ReadOnlyWellFormedValues) {
+  TempDir dir;
+  const std::string hash(64, 'a');
+  WriteFile(dir.file("update.xml"),
+            "<?xml version=\"1.0\"?><u>"
+            "<f key=\"a.zip\" md5=\"1\" size=\"10\" sha256=\"" +
+                hash +
+                "\"/>"
+                "<f key=\"b.zip\" md5=\"1\" size=\"-3\" sha256=\"abc\"/>"
+                "<f key=\"c.zip\" md5=\"1\"/>"
+                "<f key=\"a.zip\" md5=\"2\" size=\"11\"/></u>");
+  const auto packages = LoadPackageAnnouncements(dir.file("update.xml"));
+  ASSERT_EQ(packages.size(), 3u);
+  EXPECT_EQ(packages.at("a.zip").size, 11);  // the later entry wins, as for the version text
+  EXPECT_EQ(packages.at("a.zip").sha256, "");
+  EXPECT_EQ(packages.at("b.zip").size, -1);
+  EXPECT_EQ(packages.at("b.zip").sha256, "");
+  EXPECT_EQ(packages.at("c.zip").size, -1);
+
+  struct Row {
+    std::string text;
+    int64_t size;
+    std::string sha256;
+  };
+  const std::vector<Row> rows = {
+      {"v1\r\nsize 42\r\nsha256 " + hash + "\r\n", 42, hash},
+      {"v1\nsha256 " + hash + "\nsize 7", 7, hash},
+      {"size 42\n", -1, ""},  // the first line is the data version, never an announcement
+      {"v1\nsize 4x2\nsha256 " + hash.substr(1) + "\n", -1, ""},
+      {"v1\nsize  42\nSHA256 " + hash + "\n", -1, ""},
+      {"", -1, ""},
+  };
+  for (const Row& row : rows) {
+    WriteFile(dir.file("12.data"), row.text);
+    const DownloadExpectations got = LoadServerArchiveAnnouncement(dir.file("12.data"));
+    EXPECT_EQ(got.size, row.size) << row.text;
+    EXPECT_EQ(got.sha256, row.sha256) << row.text;
+  }
+}
+
+// The page's check of the arrived new launcher: a refusal turns the finished download into a
+// failed one (the failed-download prompt) and deletes the file; a failed download stays as it was.
+TEST(NewLauncherDownloadTest, ARefusedFileFailsTheDownload) {
+  TempDir dir;
+  const std::string path = dir.file("temp/zarn");
+  WriteFile(path, "<html><body>502 Bad Gateway</body></html>\n");
+  EXPECT_EQ(CheckNewLauncherDownload(path, {}, 0), kErrorNotALauncher);
+  EXPECT_FALSE(Exists(path));
+  EXPECT_EQ(CheckNewLauncherDownload(path, {}, 404), 404);
+  const std::string program = ReadFile("/bin/true");
+  WriteFile(path, program);
+  EXPECT_EQ(CheckNewLauncherDownload(path, {program.size(), Sha256Hex(program), ""}, 0), 0);
+  EXPECT_TRUE(Exists(path));
+  EXPECT_EQ(CheckNewLauncherDownload(path, {program.size() + 1, "", ""}, 0), kErrorNotALauncher);
+  EXPECT_FALSE(Exists(path));
 }
 
 }  // namespace

@@ -3,18 +3,22 @@
 # the launcher downloads it into temp/, tells the player (OK pressed as a player would), hands
 # over to the replacement script and ends; the script puts the new file over the old one, keeps
 # it executable, starts it and deletes itself. The game folder has a blank in its name.
-# Arguments: the zarn program, the demo content service.
+# The new launcher must prove itself first (a program of this machine that answers --version
+# with the announced version); a file that cannot is refused and the old launcher stays.
+# Arguments: the zarn program, the demo content service, the stand-in for the new launcher.
 set -euo pipefail
 set -m  # every background job in its own process group, so each can be ended with its children
 zarn=$1
 server=$2
+newlauncher=$3
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 
 . "$here/real_launcher.sh"
 
 # Content: the demo service's documents, with a manifest announcing another launcher whose file
-# is a small program that records that it was started, where, and with what.
+# is a small program that answers --version and records that it was started, where, and with
+# what.
 content=$work/content
 cp -r "$top/tools/demo-server/content" "$content"
 cat > "$content/PCVersion/1033/version.xml.in" <<'JSON'
@@ -26,11 +30,7 @@ cat > "$content/PCVersion/1033/version.xml.in" <<'JSON'
 }
 JSON
 mkdir -p "$content/launchers"
-cat > "$content/launchers/zarn-1.0.0.2" <<'SH'
-#!/bin/sh
-# the launcher of version 1.0.0.2
-printf 'started in %s with [%s]\n' "$(pwd -P)" "$*" >> "$(dirname "$0")/new-launcher.log"
-SH
+cp "$newlauncher" "$content/launchers/zarn-1.0.0.2"
 
 start_content_service "$server" "$content"
 

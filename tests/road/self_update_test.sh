@@ -32,6 +32,11 @@ JSON
 mkdir -p "$content/launchers"
 cp "$newlauncher" "$content/launchers/zarn-1.0.0.2"
 
+# First the announced launcher is an error page sent with status 200: it must be refused.
+mv "$content/PCVersion/1033/version.xml.in" "$work/good-version.xml.in"
+sed 's|/launchers/zarn-1.0.0.2|/launchers/broken|' "$work/good-version.xml.in" > "$content/PCVersion/1033/version.xml.in"
+printf '<html><body><h1>502 Bad Gateway</h1></body></html>\n' > "$content/launchers/broken"
+
 start_content_service "$server" "$content"
 
 start_display
@@ -43,6 +48,32 @@ name=zarn.$$
 cp "$zarn" "$game/$name"
 printf '[GameSetup]\r\nHuaWeiCDN=1\r\n' > "$game/ClientConfig.cfg"
 
+# The refused file: deleted, the failed-download prompt ("更新文件") instead of the restart
+# message, and the old launcher untouched; Cancel ends it.
+(cd "$game" && exec "./$name") > "$work/refused-launcher.log" 2>&1 &
+launcher=$!
+pids+=($launcher)
+box=
+for _ in $(seq 300); do
+  box=$(xdotool search --onlyvisible --name '更新文件' 2>/dev/null | head -n 1 || true)
+  [ -n "$box" ] && break
+  sleep 0.1
+done
+[ -n "$box" ] || fail "the launcher did not refuse an error page as its new version"
+[ -z "$(xdotool search --onlyvisible --name '更新提示' 2>/dev/null || true)" ] || fail "the refused file was about to replace the launcher"
+[ ! -e "$game/temp/broken" ] || fail "the refused file was kept"
+[ ! -e "$game/copy1597.sh" ] || fail "a replacement script was written for a refused file"
+grep -q 'refused' "$work/refused-launcher.log" || fail "standard error does not say why the file was refused"
+sleep 0.5
+box=$(xdotool search --onlyvisible --name '更新文件' | head -n 1)
+xdotool windowfocus --sync "$box" 2>/dev/null || true
+xdotool key Escape
+for _ in $(seq 100); do kill -0 "$launcher" 2>/dev/null || break; sleep 0.1; done
+! kill -0 "$launcher" 2>/dev/null || fail "the launcher did not end on Cancel"
+cmp -s "$zarn" "$game/$name" || fail "the refused file changed the launcher"
+
+# Then the real new version is announced.
+cp "$work/good-version.xml.in" "$content/PCVersion/1033/version.xml.in"
 (cd "$game" && exec "./$name") > "$work/launcher.log" 2>&1 &
 launcher=$!
 pids+=($launcher)

@@ -50,13 +50,6 @@ inline constexpr int kErrorTimedOut = 28;
 inline constexpr int kErrorSizeMismatch = 1001;
 inline constexpr int kErrorHashMismatch = 1002;
 
-// What a job knows of its file beforehand (from a manifest). The body is checked while it
-// arrives; a file that differs fails the job and is deleted.
-struct DownloadExpectations {
-  int64_t size = -1;   // exact length in bytes; negative: not known
-  std::string sha256;  // hex digest, either case; empty: not known
-};
-
 // One download job.
 class BindStatusCallback {
  public:
@@ -103,7 +96,7 @@ class CFileDown : public IDownloader {
   void AddTask(std::string url, std::string localPath, int taskCode, IDownLoadFile* listener) override;
   // The same, for a file whose size or hash is known beforehand.
   void AddTask(std::string url, std::string localPath, int taskCode, IDownLoadFile* listener,
-               DownloadExpectations expect);
+               DownloadExpectations expect) override;
 
   // Withdraws a listener (a page being destroyed): its waiting jobs are dropped without a
   // report, a running one of it reports to nobody. Waits for a report to it under way, so it

@@ -9,6 +9,7 @@
 
 #include "net/CFileDown.h"
 #include "update/CExtractionQueue.h"
+#include "update/UpdateTrust.h"
 #include "util/CodePage.h"
 #include "util/Debug.h"
 #include "util/Paths.h"
@@ -57,6 +58,9 @@ void UpdateSession::StartUpdate(const std::string& baseUrl, const std::string& o
     baseUrl_ = baseUrl;
   }
   serverId_ = std::move(serverId);
+  pendingSignature_.reset();
+  announcedPackages_.clear();
+  announcedServerArchive_ = {};
   setup_.observer->DisableStart();
   stage_ = kStageManifest;
   Step("manifest");
@@ -66,6 +70,10 @@ void UpdateSession::StartUpdate(const std::string& baseUrl, const std::string& o
 }
 
 void UpdateSession::OnDownloadFinish(const std::string& localPath, int errorCode) {
+  if (pendingSignature_ && localPath == pendingSignature_->signature) {
+    OnSignatureFinish(localPath, errorCode);
+    return;
+  }
   if (errorCode != 0) {
     if (TryOtherBase(errorCode)) return;
     // Both bases failed: the player is told of the failure on the base the road stays on.
@@ -80,10 +88,49 @@ void UpdateSession::OnDownloadFinish(const std::string& localPath, int errorCode
     baseUrl_ = download_.triedBase;
   }
   download_ = {};
+  if (stage_ == kStageManifest && AwaitSignature(localPath, kPackageManifestDocument)) return;
+  if (stage_ == kStageServerDataList &&
+      AwaitSignature(localPath, ServerDataListTreePath(serverData_.serverDataId)))
+    return;
+  OnDocumentAccepted(localPath);
+}
+
+bool UpdateSession::AwaitSignature(const std::string& localPath, const std::string& treePath) {
+  if (UpdatePublicKey().empty()) return false;
+  pendingSignature_ = PendingSignature{localPath, lastUrl_, SignaturePathFor(localPath), treePath};
+  std::remove(pendingSignature_->signature.c_str());  // never one left from an earlier round
+  QueueDownload(SignaturePathFor(lastUrl_), pendingSignature_->signature);
+  return true;
+}
+
+void UpdateSession::OnSignatureFinish(const std::string& localPath, int errorCode) {
+  const PendingSignature pending = *std::exchange(pendingSignature_, std::nullopt);
+  SignatureVerdict verdict;
+  if (errorCode != 0) {
+    verdict.reason = "no signature (" + SignaturePathFor(pending.documentUrl) + ": error " +
+                     std::to_string(errorCode) + ")";
+    DebugOutput(pending.treePath + ": signature refused: " + verdict.reason);
+  } else {
+    verdict = CheckSignedDocument(pending.document, localPath, pending.treePath);
+  }
+  std::remove(localPath.c_str());
+  if (!verdict) {
+    // Nothing of an unproven document is kept, so nothing can act on it later.
+    std::remove(pending.document.c_str());
+    setup_.timer->KillProgressTimer();
+    Fail(UpdateFailure::kDownload, kErrorSignatureRefused, pending.document,
+         DownloadFailureText(pending.document, kErrorSignatureRefused));
+    return;
+  }
+  OnDocumentAccepted(pending.document);
+}
+
+void UpdateSession::OnDocumentAccepted(const std::string& localPath) {
   switch (stage_) {
     case kStageManifest: {
       setup_.timer->KillProgressTimer();
       finishing_ = {};
+      announcedPackages_ = LoadPackageAnnouncements(localPath);
       pendingPackages_ = SelectPackages(setup_.gameDir);
       const PackageList done = ResumeFromJournal();
       pendingAtStart_ = overallTotal_ = static_cast<int32_t>(pendingPackages_.size() + done.size());
@@ -118,6 +165,7 @@ void UpdateSession::OnDownloadFinish(const std::string& localPath, int errorCode
         break;
       }
       remoteDataText_ = comparison.remoteDataText;
+      announcedServerArchive_ = LoadServerArchiveAnnouncement(serverData_.listLocalPath);
       localDataText_ = comparison.localDataText;
       if (comparison.upToDate)
         setup_.observer->StartTheGame();
@@ -214,7 +262,9 @@ void UpdateSession::DownloadNextPackage() {
   ResetFileProgress();
   setup_.timer->SetProgressTimer();
   Step("package " + key);
-  QueueDownload(baseUrl_ + "public/zip/" + key, PackageDownloadPath(setup_.gameDir, key));
+  const auto announced = announcedPackages_.find(key);
+  QueueDownload(baseUrl_ + "public/zip/" + key, PackageDownloadPath(setup_.gameDir, key),
+                announced == announcedPackages_.end() ? DownloadExpectations{} : announced->second);
 }
 
 void UpdateSession::CheckServerData() {
@@ -240,7 +290,7 @@ void UpdateSession::DownloadServerPackage() {
   ResetFileProgress();
   setup_.timer->SetProgressTimer();
   Step("server archive");
-  QueueDownload(baseUrl_ + serverData_.archiveUrlPath, serverData_.archiveLocalPath);
+  QueueDownload(baseUrl_ + serverData_.archiveUrlPath, serverData_.archiveLocalPath, announcedServerArchive_);
 }
 
 PackageList UpdateSession::ResumeFromJournal() {
@@ -281,17 +331,23 @@ bool UpdateSession::TryOtherBase(int errorCode) {
   Step("other base " + download_.urlPath);
   const DownloadRequest request{other + download_.urlPath, download_.localPath, kTaskCodeDownload};
   PrepareDownload(request);
-  setup_.downloader->AddTask(request.url, request.localPath, request.taskCode, setup_.listener);
+  lastUrl_ = request.url;  // a signature comes from where its document came from
+  setup_.downloader->AddTask(request.url, request.localPath, request.taskCode, setup_.listener,
+                             download_.expect);
   return true;
 }
 
-void UpdateSession::QueueDownload(const std::string& url, const std::string& localPath) {
+void UpdateSession::QueueDownload(const std::string& url, const std::string& localPath,
+                                  DownloadExpectations expect) {
   download_ = {};
   if (url.compare(0, baseUrl_.size(), baseUrl_) == 0) download_.urlPath = url.substr(baseUrl_.size());
   download_.localPath = localPath;
+  download_.expect = expect;
   const DownloadRequest request{url, localPath, kTaskCodeDownload};
   PrepareDownload(request);
-  setup_.downloader->AddTask(request.url, request.localPath, request.taskCode, setup_.listener);
+  lastUrl_ = url;
+  setup_.downloader->AddTask(request.url, request.localPath, request.taskCode, setup_.listener,
+                             std::move(expect));
 }
 
 void UpdateSession::QueueExtraction(const std::string& archive, const std::string& dest) {

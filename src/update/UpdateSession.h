@@ -9,9 +9,11 @@
 
 #include <cstdint>
 #include <future>
+#include <map>
 #include <optional>
 #include <string>
 
+#include "net/IDownloader.h"
 #include "update/UpdateJournal.h"
 #include "update/UpdateManifest.h"
 
@@ -134,7 +136,6 @@ class UpdateSession {
  private:
   enum class Background { kNone, kCommit, kListWrite, kJournal };
 
-  void QueueDownload(const std::string& url, const std::string& localPath);
   // After a failed download of the road: fetches the same file from the other base. False
   // when there is none to try.
   bool TryOtherBase(int errorCode);
@@ -142,6 +143,13 @@ class UpdateSession {
   PackageList ResumeFromJournal();
   // The package just downloaded (and unpacked) is recorded, then the next one starts.
   void PackageFinished();
+  void QueueDownload(const std::string& url, const std::string& localPath, DownloadExpectations expect = {});
+  // With a trusted key, a downloaded document waits for its signature before it is acted on:
+  // true when localPath must wait (its signature download was queued).
+  bool AwaitSignature(const std::string& localPath, const std::string& treePath);
+  // The report of the awaited signature: the document is refused or handed on.
+  void OnSignatureFinish(const std::string& localPath, int errorCode);
+  void OnDocumentAccepted(const std::string& localPath);
   void QueueExtraction(const std::string& archive, const std::string& dest);
   void ResetFileProgress();
   void Fail(UpdateFailure::Kind kind, int code, const std::string& localPath, const std::string& text);
@@ -166,10 +174,20 @@ class UpdateSession {
     std::string localPath;
     std::string triedBase;  // the other base once it is being tried
     int firstError = 0;
+    DownloadExpectations expect;  // checked whichever base sends it
   } download_;
   // This round's journal; none when the round cannot be identified.
   std::optional<UpdateJournal> journal_;
   std::pair<std::string, std::string> finishing_;  // key and version text of the package in hand
+  std::string lastUrl_;                            // of the download in flight
+  // A document whose signature is being fetched.
+  struct PendingSignature {
+    std::string document, documentUrl, signature, treePath;
+  };
+  std::optional<PendingSignature> pendingSignature_;
+  // What the published manifest announces of each package, and the server's list of its archive.
+  std::map<std::string, DownloadExpectations> announcedPackages_;
+  DownloadExpectations announcedServerArchive_;
   // The commit and the list write flush to disk, which can take seconds: they run on a thread
   // of their own and the tick picks up their result.
   Background background_ = Background::kNone;

@@ -21,6 +21,7 @@
 #include "skin/ScreenPlace.h"
 #include "skin/SkinImage.h"
 #include "update/SelfUpdate.h"
+#include "update/UpdateTrust.h"
 #include "util/CodePage.h"
 #include "util/Debug.h"
 #include "util/Paths.h"
@@ -282,13 +283,16 @@ int CDialogWork::LoadLauncherInfo() {
   serverListUrl = decision.values.serverListUrl;
   websiteUrl = decision.values.websiteUrl;
   if (decision.hideBrowser) m_browser.ShowWindow(false);
-  if (decision.result == kSelfUpdateQueued) QueueDownload(decision.selfUpdate);
+  if (decision.result == kSelfUpdateQueued) {
+    selfUpdateAnnounced_ = decision.selfUpdateAnnounced;
+    QueueDownload(decision.selfUpdate, decision.selfUpdateExpect);
+  }
   return decision.result;
 }
 
-void CDialogWork::QueueDownload(const DownloadRequest& request) {
+void CDialogWork::QueueDownload(const DownloadRequest& request, DownloadExpectations expect) {
   PrepareDownload(request);
-  services_.downloader->AddTask(request.url, request.localPath, request.taskCode, this);
+  services_.downloader->AddTask(request.url, request.localPath, request.taskCode, this, std::move(expect));
 }
 
 void CDialogWork::RequestLoginInfo() {
@@ -314,6 +318,10 @@ void CDialogWork::OnDownloadProgress(int, std::string, std::string, int done, in
 }
 
 void CDialogWork::OnDownloadFinish(int taskCode, std::string url, std::string localPath, int errorCode) {
+  // The new launcher is proven here, on the worker thread (running it with "--version" may take
+  // seconds); a refused one is a failed download and never reaches the replacement.
+  if (taskCode == kTaskCodeSelfUpdate)
+    errorCode = CheckNewLauncherDownload(localPath, selfUpdateAnnounced_, errorCode);
   QMetaObject::invokeMethod(
       this,
       [this, taskCode, url = std::move(url), localPath = std::move(localPath), errorCode] {

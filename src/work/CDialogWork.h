@@ -146,7 +146,7 @@ class CDialogWork : public CSkinPage, public IDownLoadFile, private IProgressTim
   std::string BaseUrl() const;
   // The base that "HuaWeiCDN" did not choose; it holds the same tree.
   std::string OtherBaseUrl() const;
-  void QueueDownload(const DownloadRequest& request);
+  void QueueDownload(const DownloadRequest& request, DownloadExpectations expect = {});
 
   // What the update session needs of the page.
   void SetProgressTimer() override;
@@ -160,6 +160,9 @@ class CDialogWork : public CSkinPage, public IDownLoadFile, private IProgressTim
 
   WorkServices services_;
   std::unique_ptr<UpdateSession> session_;
+  // What the version manifest announced of the new launcher; set before its download is queued
+  // and read by the worker when it has arrived.
+  LauncherAnnouncement selfUpdateAnnounced_;
 
   QImage m_blueBarImage, m_greenBarImage;
   bool m_hasBlueBar = false, m_hasGreenBar = false;

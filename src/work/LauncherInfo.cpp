@@ -9,11 +9,13 @@
 #include "app/Version.h"
 #include "platform/Prompt.h"
 #include "platform/Settings.h"
+#include "update/UpdateTrust.h"
 #include "util/CodePage.h"
 #include "util/Debug.h"
 #include "util/FileUtils.h"
 #include "util/Json.h"
 #include "util/Paths.h"
+#include "util/Sha256.h"
 
 namespace zarn {
 namespace {
@@ -79,6 +81,11 @@ std::optional<VersionManifest> ParseVersionManifest(std::string_view utf8Body) {
   manifest.titleBar = NonEmptyString(doc, "titleBar");
   manifest.serverlist = NonEmptyString(doc, "serverlist");
   manifest.website = NonEmptyString(doc, "website");
+  // What the new launcher must be; a value of another form announces nothing.
+  if (const auto size = doc.FindMember("size"); size != doc.MemberEnd() && size->value.IsUint64())
+    manifest.size = size->value.GetUint64();
+  if (const rapidjson::Value* sha256 = StringMember(doc, "sha256"); sha256 && IsSha256Hex(Text(*sha256)))
+    manifest.sha256 = Text(*sha256);
   return manifest;
 }
 
@@ -116,6 +123,10 @@ LauncherInfoDecision DecideLauncherInfo(std::optional<std::string_view> body,
   }
   decision.result = kSelfUpdateQueued;
   decision.selfUpdate = {manifest->url, SelfUpdatePath(launcherDir, manifest->url), kTaskCodeSelfUpdate};
+  if (manifest->size && *manifest->size <= static_cast<uint64_t>(INT64_MAX))
+    decision.selfUpdateExpect.size = static_cast<int64_t>(*manifest->size);
+  decision.selfUpdateExpect.sha256 = manifest->sha256;
+  decision.selfUpdateAnnounced = {manifest->size, manifest->sha256, manifest->version};
   return decision;
 }
 
@@ -124,6 +135,10 @@ LauncherInfoDecision LoadLauncherInfo(const FetchFunction& fetch, const Launcher
   std::optional<std::string> body = fetch ? fetch(VersionManifestUrl()) : std::nullopt;
   // A reply without a body is no reply.
   if (body && body->empty()) body.reset();
+  if (body && !UpdatePublicKey().empty()) {
+    const std::optional<std::string> signature = fetch(SignaturePathFor(VersionManifestUrl()));
+    if (!CheckSignedText(*body, signature.value_or(std::string()), kVersionManifestDocument)) body.reset();
+  }
   LauncherInfoDecision decision = DecideLauncherInfo(
       body ? std::optional<std::string_view>(*body) : std::nullopt, current, launcherDir, GetAppVersion());
   if (decision.result == kSelfUpdateQueued) PrepareDownload(decision.selfUpdate);

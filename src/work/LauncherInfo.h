@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "net/IDownloader.h"
+#include "update/SelfUpdate.h"
 #include "work/WorkDownload.h"
 
 namespace zarn {
@@ -27,6 +29,9 @@ struct VersionManifest {
   std::optional<std::string> titleBar;
   std::optional<std::string> serverlist;
   std::optional<std::string> website;
+  // The new launcher's "size" and "sha256", when announced (a byte count, 64 hex digits).
+  std::optional<uint64_t> size;
+  std::string sha256;
 };
 
 // Reads a manifest body (UTF-8 JSON, taken up to its first NUL, converted to the ANSI code set
@@ -62,8 +67,12 @@ struct LauncherInfoDecision {
   bool websiteUrlChanged = false;
   // The launcher is current and there is no page to show: hide the embedded browser.
   bool hideBrowser = false;
-  // With kSelfUpdateQueued: the download of the new launcher (task code 2000).
+  // With kSelfUpdateQueued: the download of the new launcher (task code 2000), what the
+  // download is checked against while it arrives, and what the file must prove before it may
+  // replace the launcher.
   DownloadRequest selfUpdate;
+  DownloadExpectations selfUpdateExpect;
+  LauncherAnnouncement selfUpdateAnnounced;
 };
 
 // The decision for a fetched manifest. body is nothing when the fetch failed (no reply, or a
@@ -77,7 +86,8 @@ using FetchFunction = std::function<std::optional<std::string>(const std::string
 
 // The whole step: fetches VersionManifestUrl() with fetch, decides against GetAppVersion(),
 // and for a self-update creates the folder launcherDir + "/temp/". Queuing the download
-// (decision.selfUpdate) is the caller's.
+// (decision.selfUpdate) is the caller's. With a trusted update key the manifest counts as
+// fetched only with a valid signature, fetched from its address + ".minisig".
 LauncherInfoDecision LoadLauncherInfo(const FetchFunction& fetch, const LauncherPageValues& current,
                                       const std::string& launcherDir);
 

@@ -3,18 +3,22 @@
 # the launcher downloads it into temp/, tells the player (OK pressed as a player would), hands
 # over to the replacement script and ends; the script puts the new file over the old one, keeps
 # it executable, starts it and deletes itself. The game folder has a blank in its name.
-# Arguments: the zarn program, the demo content service.
+# The new launcher must prove itself first (a program of this machine that answers --version
+# with the announced version); a file that cannot is refused and the old launcher stays.
+# Arguments: the zarn program, the demo content service, the stand-in for the new launcher.
 set -euo pipefail
 set -m  # every background job in its own process group, so each can be ended with its children
 zarn=$1
 server=$2
+newlauncher=$3
 here=$(cd "$(dirname "$0")" && pwd)
 top=$(cd "$here/../.." && pwd)
 
 . "$here/real_launcher.sh"
 
 # Content: the demo service's documents, with a manifest announcing another launcher whose file
-# is a small program that records that it was started, where, and with what.
+# is a small program that answers --version and records that it was started, where, and with
+# what.
 content=$work/content
 cp -r "$top/tools/demo-server/content" "$content"
 cat > "$content/PCVersion/1033/version.xml.in" <<'JSON'
@@ -26,11 +30,12 @@ cat > "$content/PCVersion/1033/version.xml.in" <<'JSON'
 }
 JSON
 mkdir -p "$content/launchers"
-cat > "$content/launchers/zarn-1.0.0.2" <<'SH'
-#!/bin/sh
-# the launcher of version 1.0.0.2
-printf 'started in %s with [%s]\n' "$(pwd -P)" "$*" >> "$(dirname "$0")/new-launcher.log"
-SH
+cp "$newlauncher" "$content/launchers/zarn-1.0.0.2"
+
+# First the announced launcher is an error page sent with status 200: it must be refused.
+mv "$content/PCVersion/1033/version.xml.in" "$work/good-version.xml.in"
+sed 's|/launchers/zarn-1.0.0.2|/launchers/broken|' "$work/good-version.xml.in" > "$content/PCVersion/1033/version.xml.in"
+printf '<html><body><h1>502 Bad Gateway</h1></body></html>\n' > "$content/launchers/broken"
 
 start_content_service "$server" "$content"
 
@@ -43,6 +48,32 @@ name=zarn.$$
 cp "$zarn" "$game/$name"
 printf '[GameSetup]\r\nHuaWeiCDN=1\r\n' > "$game/ClientConfig.cfg"
 
+# The refused file: deleted, the failed-download prompt ("更新文件") instead of the restart
+# message, and the old launcher untouched; Cancel ends it.
+(cd "$game" && exec "./$name") > "$work/refused-launcher.log" 2>&1 &
+launcher=$!
+pids+=($launcher)
+box=
+for _ in $(seq 300); do
+  box=$(xdotool search --onlyvisible --name '更新文件' 2>/dev/null | head -n 1 || true)
+  [ -n "$box" ] && break
+  sleep 0.1
+done
+[ -n "$box" ] || fail "the launcher did not refuse an error page as its new version"
+[ -z "$(xdotool search --onlyvisible --name '更新提示' 2>/dev/null || true)" ] || fail "the refused file was about to replace the launcher"
+[ ! -e "$game/temp/broken" ] || fail "the refused file was kept"
+[ ! -e "$game/copy1597.sh" ] || fail "a replacement script was written for a refused file"
+grep -q 'refused' "$work/refused-launcher.log" || fail "standard error does not say why the file was refused"
+sleep 0.5
+box=$(xdotool search --onlyvisible --name '更新文件' | head -n 1)
+xdotool windowfocus --sync "$box" 2>/dev/null || true
+xdotool key Escape
+for _ in $(seq 100); do kill -0 "$launcher" 2>/dev/null || break; sleep 0.1; done
+! kill -0 "$launcher" 2>/dev/null || fail "the launcher did not end on Cancel"
+cmp -s "$zarn" "$game/$name" || fail "the refused file changed the launcher"
+
+# Then the real new version is announced.
+cp "$work/good-version.xml.in" "$content/PCVersion/1033/version.xml.in"
 (cd "$game" && exec "./$name") > "$work/launcher.log" 2>&1 &
 launcher=$!
 pids+=($launcher)

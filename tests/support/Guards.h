@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "update/UpdateTrust.h"
 #include "util/CodePage.h"
 
 namespace zarn::test {
@@ -42,6 +43,16 @@ class EnvGuard {
  private:
   const char* name_;
   std::optional<std::string> old_;
+};
+
+// Trusts the update key given (empty: none) for the scope; the build setting comes back
+// afterwards.
+class UpdateKeyGuard {
+ public:
+  explicit UpdateKeyGuard(std::string key) { SetUpdatePublicKey(std::move(key)); }
+  ~UpdateKeyGuard() { SetUpdatePublicKey(std::nullopt); }
+  UpdateKeyGuard(const UpdateKeyGuard&) = delete;
+  UpdateKeyGuard& operator=(const UpdateKeyGuard&) = delete;
 };
 
 }  // namespace zarn::test

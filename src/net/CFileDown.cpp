@@ -331,6 +331,7 @@ int CFileDown::DownloadResumable(const BindStatusCallback& job, IDownLoadFile* l
     net::TransferOptions options = RequestOf(url, m_settings);
     for (std::string& line : part.RequestHeaders()) options.headers.push_back(std::move(line));
     net::Transfer transfer(std::move(options));
+    const int64_t doneBefore = part.Offset();
     net::AnnouncedLengthValidator announced;
     const net::TransferResult result = transfer.Run(part, {&announced});
 
@@ -373,6 +374,9 @@ int CFileDown::DownloadResumable(const BindStatusCallback& job, IDownLoadFile* l
       return checkAndCommit();
     }
 
+    // A try that moved the file forward shows the way works: the count of tries starts
+    // again, so a connection that breaks every few megabytes still brings the file home.
+    if (part.Done() > doneBefore) retries = 0;
     if (retries >= m_settings.retryWaits.size())
       return fail(error, "failed after " + std::to_string(retries + 1) + " tries (error " +
                              std::to_string(error) + ")");

@@ -78,7 +78,8 @@ struct DownloadSettings {
   // A transfer that receives nothing for this long fails (the stall limit).
   std::chrono::milliseconds receiveTimeout{30000};
   // Resumable jobs: the waits before the further tries after a transient failure (one try
-  // more than there are waits), and the longest Retry-After of a 429 or 503 that is honoured.
+  // more than there are waits; a try that moved the file forward starts the count again),
+  // and the longest Retry-After of a 429 or 503 that is honoured.
   std::vector<std::chrono::milliseconds> retryWaits{std::chrono::seconds(1), std::chrono::seconds(2),
                                                     std::chrono::seconds(4)};
   std::chrono::milliseconds retryAfterLimit{30000};

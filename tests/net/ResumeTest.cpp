@@ -205,6 +205,22 @@ TEST_F(ResumeTest, AnswersThatCannotContinueTheFileStartItOver) {
   }
 }
 
+TEST_F(ResumeTest, RangeNotSatisfiableStartsTheFileOver) {
+  // A partial longer than the server's file (no size published to catch it first): nginx
+  // answers 416 to its range.
+  DownloadExpectations unsized = Expect();
+  unsized.size = -1;
+  proxy.Plan({Fault::DropAfter(kMiB)});
+  ASSERT_NE(FetchOnce(unsized), 0);
+  test::WriteFile(Part(), body + "tail");
+  EXPECT_EQ(Fetch(unsized), 0);
+  ExpectWhole();
+  const auto requests = proxy.Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  EXPECT_NE(requests[1].find("Range: bytes=" + std::to_string(body.size() + 4) + "-"), std::string::npos);
+  EXPECT_FALSE(HasRange(requests[2]));
+}
+
 TEST_F(ResumeTest, APartialOfAnotherVersionIsNeverContinued) {
   // No hash published: only the server's validator tells the versions apart.
   DownloadExpectations sizeOnly = Expect();

@@ -13,6 +13,7 @@ packages=(
   fonts-wqy-zenhei
   xvfb xauth xdotool imagemagick x11-utils
   zip unzip curl python3 procps ca-certificates fonts-dejavu-core dpkg-dev
+  nginx-light
 )
 
 missing=()

@@ -9,6 +9,7 @@
 
 #include "app/Startup.h"
 #include "net/CurlSupport.h"
+#include "net/PartialDownload.h"
 #include "net/Transfer.h"
 #include "platform/Process.h"
 #include "util/Debug.h"
@@ -35,6 +36,52 @@ void Report(const char* what, F&& call) {
 }
 
 int ClampToInt(int64_t value) { return value > INT_MAX ? INT_MAX : static_cast<int>(value); }
+
+net::TransferOptions RequestOf(const std::string& url, const DownloadSettings& settings) {
+  net::TransferOptions options;
+  options.url = net::EscapeRequestBytes(url);
+  options.http10 = true;
+  options.pathAsIs = true;
+  options.freshConnection = true;
+  options.userAgent = CFileDown::UserAgent();
+  options.headers = {"Accept:"};  // no accept-type list: libcurl's own is taken away
+  options.connectTimeout = settings.connectTimeout;
+  options.connectRetries = settings.connectRetries;
+  options.retryNameLookup = true;
+  options.stallLimit = settings.receiveTimeout;
+  options.bufferSize = kTransferBuffer;
+  return options;
+}
+
+// Failures that another try may mend: the connection could not be made, was reset or went
+// quiet, or the body ended before its announced length.
+bool TransientCode(CURLcode code) {
+  switch (code) {
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_OPERATION_TIMEDOUT:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_RECV_ERROR:
+    case CURLE_SEND_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool TransientStatus(long status) {
+  return status == 408 || status == 429 || (status >= 500 && status <= 599);
+}
+
+// Retry-After in seconds (the date form is not used: the fixed waits apply); negative: none.
+std::chrono::milliseconds RetryAfter(const std::string& rawHead) {
+  const std::string value = net::HeaderValue(rawHead, "Retry-After");
+  if (value.empty() || value.size() > 9 || value.find_first_not_of("0123456789") != std::string::npos)
+    return std::chrono::milliseconds(-1);
+  return std::chrono::seconds(std::stol(value));
+}
 
 }  // namespace
 
@@ -188,19 +235,8 @@ std::string CFileDown::UserAgent() {
 }
 
 int CFileDown::DownloadFile(const BindStatusCallback& job, IDownLoadFile* listener) {
-  net::TransferOptions options;
-  options.url = net::EscapeRequestBytes(job.url);
-  options.http10 = true;
-  options.pathAsIs = true;
-  options.freshConnection = true;
-  options.userAgent = UserAgent();
-  options.headers = {"Accept:"};  // no accept-type list: libcurl's own is taken away
-  options.connectTimeout = m_settings.connectTimeout;
-  options.connectRetries = m_settings.connectRetries;
-  options.retryNameLookup = true;
-  options.stallLimit = m_settings.receiveTimeout;
-  options.bufferSize = kTransferBuffer;
-  net::Transfer transfer(std::move(options));
+  if (job.expect.resumable) return DownloadResumable(job, listener);
+  net::Transfer transfer(RequestOf(job.url, m_settings));
 
   int64_t total = 0;
   net::FileSink file(job.localPath);
@@ -246,6 +282,110 @@ int CFileDown::DownloadFile(const BindStatusCallback& job, IDownLoadFile* listen
     return result.verdict.error;
   }
   return 0;
+}
+
+bool CFileDown::WaitBeforeRetry(std::chrono::milliseconds wait) {
+  std::unique_lock<std::mutex> lock(m_wakeMutex);
+  return !m_wake.wait_for(lock, wait, [this] { return m_stopping.load(); });
+}
+
+int CFileDown::DownloadResumable(const BindStatusCallback& job, IDownLoadFile* listener) {
+  const std::string& url = job.url;
+  net::PartialDownload part(job.localPath, job.expect.identity.empty() ? url : job.expect.identity,
+                            job.expect.size, job.expect.sha256);
+  // One start report for the job; the progress of later tries goes on from the bytes on disk.
+  bool started = false;
+  part.onOpened = [&](int64_t total) {
+    if (started || !listener) return;
+    started = true;
+    Report("start", [&] { listener->OnDownloadStart(job.taskCode, url, job.localPath, ClampToInt(total)); });
+  };
+  part.onWritten = [&](int64_t done, int64_t total) {
+    if (listener)
+      Report("progress", [&] {
+        listener->OnDownloadProgress(job.taskCode, url, job.localPath, ClampToInt(done), ClampToInt(total));
+      });
+  };
+  const auto fail = [&](int code, const std::string& why) {
+    DebugOutput("download " + url + ": " + why);
+    return code;
+  };
+  const auto checkAndCommit = [&]() {
+    if (const int wrong = part.Check(kErrorSizeMismatch, kErrorHashMismatch); wrong != 0) {
+      part.Discard();
+      return fail(wrong, "the whole file is not as expected (error " + std::to_string(wrong) + "), deleted");
+    }
+    if (!part.Commit()) return fail(-part.Error(), "cannot move the finished file to " + job.localPath);
+    return 0;
+  };
+
+  size_t retries = 0;
+  int startsOver = 0;
+  for (;;) {
+    if (!part.Prepare())
+      return fail(-part.Error(), "cannot use " + part.PartPath() + ": " + std::strerror(part.Error()));
+    // A file that was whole when the launcher stopped needs no request.
+    if (job.expect.size >= 0 && part.Offset() == job.expect.size && part.Offset() > 0)
+      return checkAndCommit();
+
+    net::TransferOptions options = RequestOf(url, m_settings);
+    for (std::string& line : part.RequestHeaders()) options.headers.push_back(std::move(line));
+    net::Transfer transfer(std::move(options));
+    const int64_t doneBefore = part.Offset();
+    net::AnnouncedLengthValidator announced;
+    const net::TransferResult result = transfer.Run(part, {&announced});
+
+    if (part.Error() != 0)
+      return fail(-part.Error(), "cannot write " + part.PartPath() + ": " + std::strerror(part.Error()));
+    if (part.TooLong() || part.SizeDiffers()) {
+      part.Discard();
+      return fail(kErrorSizeMismatch, part.TooLong()
+                                          ? "more bytes than announced, deleted"
+                                          : "the server's length is not the expected one, deleted");
+    }
+    if (part.StartedOver()) {
+      // Bounded: a request from byte 0 cannot be told to start over again by a sane server.
+      if (++startsOver <= 3) {
+        DebugOutput("download " + url + ": the partial file cannot be continued, starting from 0");
+        continue;
+      }
+      return fail(
+          result.status >= 100 ? static_cast<int>(result.status) : static_cast<int>(CURLE_RANGE_ERROR),
+          "the server keeps refusing the range");
+    }
+
+    int error = 0;
+    std::chrono::milliseconds wait(-1);
+    if (result.finalHeadDone && result.head.status != 200 && result.head.status != 206) {
+      error = static_cast<int>(result.head.status);
+      if (!TransientStatus(result.head.status)) return fail(error, "status " + std::to_string(error));
+      if (result.head.status == 429 || result.head.status == 503) {
+        wait = RetryAfter(result.head.raw);
+        if (wait > m_settings.retryAfterLimit) wait = m_settings.retryAfterLimit;
+      }
+    } else if (result.code != CURLE_OK) {
+      error = static_cast<int>(result.code);
+      if (!TransientCode(result.code)) return fail(error, result.errorText);
+    } else if (result.verdict.error != 0) {
+      error = result.verdict.error;  // the body ended before its announced length
+    } else if (!result.finalHeadDone) {
+      return fail(CURLE_WEIRD_SERVER_REPLY, "no reply");
+    } else {
+      return checkAndCommit();
+    }
+
+    // A try that moved the file forward shows the way works: the count of tries starts
+    // again, so a connection that breaks every few megabytes still brings the file home.
+    if (part.Done() > doneBefore) retries = 0;
+    if (retries >= m_settings.retryWaits.size())
+      return fail(error, "failed after " + std::to_string(retries + 1) + " tries (error " +
+                             std::to_string(error) + ")");
+    if (wait.count() < 0) wait = m_settings.retryWaits[retries];
+    ++retries;
+    DebugOutput("download " + url + ": error " + std::to_string(error) + ", trying again in " +
+                std::to_string(wait.count()) + " ms from byte " + std::to_string(part.Done()));
+    if (!WaitBeforeRetry(wait)) return fail(error, "the worker is stopping");
+  }
 }
 
 }  // namespace zarn

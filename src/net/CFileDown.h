@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "net/IDownloader.h"
 
@@ -44,7 +45,8 @@ inline constexpr int kTaskLauncher = 2000;
 //   negative   -errno of the local file that could not be created, written or closed
 //              (-28: disk full);
 //   1001, 1002 the file is not what the job expected (DownloadExpectations): its size or its
-//              SHA-256 differs. The file is then deleted.
+//              SHA-256 differs, or (resumable jobs) more arrived than the reply announced.
+//              The file is then deleted.
 inline constexpr int kErrorShortReply = 18;
 inline constexpr int kErrorTimedOut = 28;
 inline constexpr int kErrorSizeMismatch = 1001;
@@ -75,6 +77,12 @@ struct DownloadSettings {
   int connectRetries = 3;  // further attempts after a connection that could not be made
   // A transfer that receives nothing for this long fails (the stall limit).
   std::chrono::milliseconds receiveTimeout{30000};
+  // Resumable jobs: the waits before the further tries after a transient failure (one try
+  // more than there are waits; a try that moved the file forward starts the count again),
+  // and the longest Retry-After of a 429 or 503 that is honoured.
+  std::vector<std::chrono::milliseconds> retryWaits{std::chrono::seconds(1), std::chrono::seconds(2),
+                                                    std::chrono::seconds(4)};
+  std::chrono::milliseconds retryAfterLimit{30000};
 };
 
 class CFileDown : public IDownloader {
@@ -113,6 +121,9 @@ class CFileDown : public IDownloader {
   // 0 when the file arrived complete, else an error code (see above).
   // Reports go to listener (the relay), not to the job's own listener.
   int DownloadFile(const BindStatusCallback& job, IDownLoadFile* listener);
+  int DownloadResumable(const BindStatusCallback& job, IDownLoadFile* listener);
+  // Waits before another try; false when the worker is being destroyed meanwhile.
+  bool WaitBeforeRetry(std::chrono::milliseconds wait);
   bool HasJobs();
   // The running job's reports go through the relay, which drops them once its listener is
   // withdrawn.

@@ -4,16 +4,29 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 namespace zarn {
 
 class IDownLoadFile;
 
-// What a job knows of its file beforehand (from a manifest). The body is checked while it
-// arrives; a file that differs fails the job and is deleted.
+// What a job knows of its file beforehand (from a manifest), and how it may be fetched.
 struct DownloadExpectations {
+  // Written {size, sha256} as before; the fields below are set by name.
+  DownloadExpectations(int64_t size = -1, std::string sha256 = {}) : size(size), sha256(std::move(sha256)) {}
+
   int64_t size = -1;   // exact length in bytes; negative: not known
   std::string sha256;  // hex digest, either case; empty: not known
+  // For packages and server archives: the file is fetched into "<localPath>.part" (with a
+  // record "<localPath>.part.info" beside it), continued from its last byte with Range and
+  // If-Range after a dropped connection or a restart of the launcher, and moved to localPath
+  // only once it is whole and checked. Transient failures (no connection, a reset, a stall,
+  // 408, 429, 5xx, a body cut short) are tried again, with growing waits, before the job
+  // fails. Off: one plain request, as for every other file.
+  bool resumable = false;
+  // What the partial file belongs to, for example the package key and its published version
+  // text: a partial of another identity (or size, or hash) is never continued. Empty: the URL.
+  std::string identity;
 };
 
 class IDownloader {
@@ -21,8 +34,8 @@ class IDownloader {
   virtual ~IDownloader() = default;
   // Queues a download and returns at once; the listener gets its reports (none when null).
   virtual void AddTask(std::string url, std::string localPath, int taskCode, IDownLoadFile* listener) = 0;
-  // The same, for a file whose size or hash a manifest announced: one that differs fails with
-  // 1001 (size) or 1002 (SHA-256) and is deleted.
+  // The same, for a file whose size or hash a manifest announced (one that differs fails with
+  // 1001 (size) or 1002 (SHA-256) and is deleted), or that may be resumed.
   virtual void AddTask(std::string url, std::string localPath, int taskCode, IDownLoadFile* listener,
                        DownloadExpectations expect) = 0;
   // Drops every waiting job of the listener; a running one goes on but reports to nobody.

@@ -35,10 +35,27 @@ start_content_service() {
 }
 
 # A display of its own: on a shared one another test's window could take the clicks and keys.
+# Its number is drawn at random rather than the lowest free one: an Xvfb of another test that
+# just ended on that number may remove the new one's socket while it shuts down.
 start_display() {
-  Xvfb -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3> "$work/display" > "$work/xvfb.log" 2>&1 &
-  pids+=($!)
-  for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
-  [ -s "$work/display" ] || fail "Xvfb did not start"
-  export DISPLAY=:$(head -n 1 "$work/display")
+  local attempt n xvfb
+  for attempt in $(seq 20); do
+    n=$((300 + RANDOM % 600))
+    [ -e "/tmp/.X$n-lock" ] && continue
+    : > "$work/display"
+    Xvfb ":$n" -displayfd 3 -screen 0 1920x1080x24 -nolisten tcp 3> "$work/display" > "$work/xvfb.log" 2>&1 &
+    xvfb=$!
+    for _ in $(seq 100); do
+      [ -s "$work/display" ] && break
+      kill -0 "$xvfb" 2>/dev/null || break
+      sleep 0.1
+    done
+    if [ -s "$work/display" ]; then
+      pids+=($xvfb)
+      export DISPLAY=:$(head -n 1 "$work/display")
+      return
+    fi
+    kill "$xvfb" 2>/dev/null || true
+  done
+  fail "Xvfb did not start"
 }

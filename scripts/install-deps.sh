@@ -7,7 +7,7 @@ packages=(
   g++ cmake ninja-build pkg-config git
   qt6-base-dev qt6-base-dev-tools qt6-webengine-dev qt6-webengine-dev-tools libqt6opengl6-dev
   libgl-dev libxkbcommon-dev
-  libcurl4-openssl-dev rapidjson-dev libtinyxml2-dev libminizip-dev zlib1g-dev libssl-dev
+  libcurl4-openssl-dev rapidjson-dev libtinyxml2-dev libminizip-dev zlib1g-dev libssl-dev libsodium-dev minisign
   libcpp-httplib-dev libgtest-dev googletest
   clang clang-format libclang-rt-14-dev
   fonts-wqy-zenhei

@@ -66,9 +66,10 @@ class UpdateSessionTest : public ::testing::Test {
   CodeSetGuard utf8{"UTF-8"};
   TempDir game, content;
   std::string published;
-  HttpServer http;
   std::mutex mutex;
   std::vector<std::string> requests;
+  // Last, so it is stopped before the request log its thread writes to goes away.
+  HttpServer http;
 };
 
 TEST_F(UpdateSessionTest, FetchesWhatChangedUnpacksCommitsRefreshesTheServerAndStartsTheGame) {

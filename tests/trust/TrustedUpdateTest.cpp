@@ -314,7 +314,7 @@ namespace zarn {
 namespace {
 
 // What a document announces; a value of another form announces nothing (the download is then
-// taken as the specification says), never a check that every download fails.
+// taken as it arrives, unchecked), never a check that every download fails.
 TEST(AnnouncementsTest, ReadOnlyWellFormedValues) {
   TempDir dir;
   const std::string hash(64, 'a');

@@ -321,6 +321,7 @@ int CFileDown::DownloadResumable(const BindStatusCallback& job, IDownLoadFile* l
 
   size_t retries = 0;
   int startsOver = 0;
+  int64_t furthest = -1;  // the most of the file that was ever on disk during this job
   for (;;) {
     if (!part.Prepare())
       return fail(-part.Error(), "cannot use " + part.PartPath() + ": " + std::strerror(part.Error()));
@@ -331,7 +332,7 @@ int CFileDown::DownloadResumable(const BindStatusCallback& job, IDownLoadFile* l
     net::TransferOptions options = RequestOf(url, m_settings);
     for (std::string& line : part.RequestHeaders()) options.headers.push_back(std::move(line));
     net::Transfer transfer(std::move(options));
-    const int64_t doneBefore = part.Offset();
+    if (furthest < 0) furthest = part.Offset();
     net::AnnouncedLengthValidator announced;
     const net::TransferResult result = transfer.Run(part, {&announced});
 
@@ -356,7 +357,10 @@ int CFileDown::DownloadResumable(const BindStatusCallback& job, IDownLoadFile* l
 
     int error = 0;
     std::chrono::milliseconds wait(-1);
-    if (result.finalHeadDone && result.head.status != 200 && result.head.status != 206) {
+    // A status counts when the exchange itself ended cleanly; a redirect that could not be
+    // followed (a loop, another scheme) fails with libcurl's code, as for every other job.
+    if (result.finalHeadDone && result.head.status != 200 && result.head.status != 206 &&
+        (result.code == CURLE_OK || result.bodyRefused)) {
       error = static_cast<int>(result.head.status);
       if (!TransientStatus(result.head.status)) return fail(error, "status " + std::to_string(error));
       if (result.head.status == 429 || result.head.status == 503) {
@@ -366,6 +370,8 @@ int CFileDown::DownloadResumable(const BindStatusCallback& job, IDownLoadFile* l
     } else if (result.code != CURLE_OK) {
       error = static_cast<int>(result.code);
       if (!TransientCode(result.code)) return fail(error, result.errorText);
+      if (result.code == CURLE_COULDNT_CONNECT && job.expect.connectFailureEnds)
+        return fail(error, result.errorText);
     } else if (result.verdict.error != 0) {
       error = result.verdict.error;  // the body ended before its announced length
     } else if (!result.finalHeadDone) {
@@ -374,9 +380,14 @@ int CFileDown::DownloadResumable(const BindStatusCallback& job, IDownLoadFile* l
       return checkAndCommit();
     }
 
-    // A try that moved the file forward shows the way works: the count of tries starts
-    // again, so a connection that breaks every few megabytes still brings the file home.
-    if (part.Done() > doneBefore) retries = 0;
+    // A try that brought the file further than any try before shows the way works: the count
+    // of tries starts again, so a connection that breaks every few megabytes still brings the
+    // file home. A try that only fetched again what a server without ranges made us drop
+    // does not count as progress, or such a server would be asked for ever.
+    if (part.Done() > furthest) {
+      furthest = part.Done();
+      retries = 0;
+    }
     if (retries >= m_settings.retryWaits.size())
       return fail(error, "failed after " + std::to_string(retries + 1) + " tries (error " +
                              std::to_string(error) + ")");

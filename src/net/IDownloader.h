@@ -27,6 +27,10 @@ struct DownloadExpectations {
   // What the partial file belongs to, for example the package key and its published version
   // text: a partial of another identity (or size, or hash) is never continued. Empty: the URL.
   std::string identity;
+  // Resumable jobs that have somewhere else to go (another base with the same tree): a
+  // connection that cannot be made at all ends the job at once instead of after the waits,
+  // since the caller's next try elsewhere is the faster cure.
+  bool connectFailureEnds = false;
 };
 
 class IDownloader {

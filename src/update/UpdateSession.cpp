@@ -263,8 +263,11 @@ void UpdateSession::DownloadNextPackage() {
   setup_.timer->SetProgressTimer();
   Step("package " + key);
   const auto announced = announcedPackages_.find(key);
-  QueueDownload(baseUrl_ + "public/zip/" + key, PackageDownloadPath(setup_.gameDir, key),
-                announced == announcedPackages_.end() ? DownloadExpectations{} : announced->second);
+  DownloadExpectations expect =
+      announced == announcedPackages_.end() ? DownloadExpectations{} : announced->second;
+  // A partial package is continued only for the same published version of the same key.
+  expect.identity = "public/zip/" + key + " " + pendingPackages_.begin()->second;
+  QueueDownload(baseUrl_ + "public/zip/" + key, PackageDownloadPath(setup_.gameDir, key), std::move(expect));
 }
 
 void UpdateSession::CheckServerData() {
@@ -290,7 +293,9 @@ void UpdateSession::DownloadServerPackage() {
   ResetFileProgress();
   setup_.timer->SetProgressTimer();
   Step("server archive");
-  QueueDownload(baseUrl_ + serverData_.archiveUrlPath, serverData_.archiveLocalPath, announcedServerArchive_);
+  DownloadExpectations expect = announcedServerArchive_;
+  expect.identity = serverData_.archiveUrlPath + " " + remoteDataText_;
+  QueueDownload(baseUrl_ + serverData_.archiveUrlPath, serverData_.archiveLocalPath, std::move(expect));
 }
 
 PackageList UpdateSession::ResumeFromJournal() {
@@ -332,8 +337,11 @@ bool UpdateSession::TryOtherBase(int errorCode) {
   const DownloadRequest request{other + download_.urlPath, download_.localPath, kTaskCodeDownload};
   PrepareDownload(request);
   lastUrl_ = request.url;  // a signature comes from where its document came from
+  // Nowhere else to go from here: a refused connection gets the waits and tries as well.
+  DownloadExpectations expect = download_.expect;
+  expect.connectFailureEnds = false;
   setup_.downloader->AddTask(request.url, request.localPath, request.taskCode, setup_.listener,
-                             download_.expect);
+                             std::move(expect));
   return true;
 }
 
@@ -341,6 +349,13 @@ void UpdateSession::QueueDownload(const std::string& url, const std::string& loc
                                   DownloadExpectations expect) {
   download_ = {};
   if (url.compare(0, baseUrl_.size(), baseUrl_) == 0) download_.urlPath = url.substr(baseUrl_.size());
+  // Every download of the road survives a dropped connection: it is tried again and continued
+  // from its last byte. A partial file belongs to the path in the tree (either base may
+  // continue it, the server's validator permitting) unless the caller named more.
+  expect.resumable = true;
+  if (expect.identity.empty()) expect.identity = download_.urlPath.empty() ? url : download_.urlPath;
+  const std::string& other = baseUrl_ == chosenBase_ ? otherBase_ : chosenBase_;
+  expect.connectFailureEnds = !other.empty() && other != baseUrl_;
   download_.localPath = localPath;
   download_.expect = expect;
   const DownloadRequest request{url, localPath, kTaskCodeDownload};

@@ -52,7 +52,7 @@ TEST_F(KillTest, DuringADownload) {
 
   auto launcher = StartLauncher();
   ASSERT_TRUE(f.server.WaitForStall("/public/zip/b.zip", 20s)) << launcher->Output();
-  const std::string partial = f.game.dir + "/download/b.zip";
+  const std::string partial = f.game.dir + "/download/b.zip.part";
   ASSERT_TRUE(WaitUntil([&] { return Exists(partial) && ReadFile(partial).size() == 100000; }, 10s));
   launcher->Kill();
   EXPECT_EQ(launcher->Wait(), -SIGKILL);

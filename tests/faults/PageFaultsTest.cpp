@@ -58,7 +58,7 @@ TEST_P(PageFaultTest, ThePlayerSeesTheFaultAndCancelEndsTheLauncher) {
   // leaves 127.0.0.1.
   EnvGuard cdn("ZARN_CDN_BASE_URL", base);
 
-  DownloadSettings shortLimits;
+  DownloadSettings shortLimits = QuickRetries();
   shortLimits.connectTimeout = std::chrono::milliseconds(500);
   shortLimits.receiveTimeout = std::chrono::milliseconds(700);
   CFileDown worker(shortLimits);

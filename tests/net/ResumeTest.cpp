@@ -35,6 +35,12 @@ void SetMtime(const std::string& path, time_t when) {
 
 bool HasRange(const std::string& request) { return request.find("\r\nRange: bytes=") != std::string::npos; }
 
+Fault DroppingWithoutRanges(int64_t after) {
+  Fault f = Fault::IgnoreRange();
+  f.dropAfter = after;
+  return f;
+}
+
 class ResumeTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -139,6 +145,9 @@ TEST_F(ResumeTest, TransientFailuresAreTriedAgainOthersFailAtOnce) {
       {"403 at once", {}, Fault::Status(403), 403, 1},
       {"503 for good: fails after three more tries", {}, Fault::Status(503), 503, 4},
       {"dropped for good before any byte", {}, Fault::DropAfter(0), kErrorShortReply, 4},
+      // Each try starts the file over and breaks off where the first did: no try gets further,
+      // so the tries run out instead of going on for ever.
+      {"no ranges, dropped at the same byte each time", {}, DroppingWithoutRanges(kMiB), kErrorShortReply, 4},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

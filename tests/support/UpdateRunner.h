@@ -36,9 +36,18 @@ struct RoadOutcome {
   int packagesChosen = 0;
 };
 
+inline DownloadSettings QuickRetries() {
+  DownloadSettings settings;
+  settings.retryWaits.assign(settings.retryWaits.size(), std::chrono::milliseconds(20));
+  settings.retryAfterLimit = std::chrono::milliseconds(50);
+  return settings;
+}
+
 struct RoadOptions {
   std::optional<std::string> serverId = std::string();  // the selected server's id; none: no server
-  DownloadSettings download;
+  // The launcher's time-outs; the waits before another try are cut to 20 ms each, so a fault
+  // that a retry cannot cure reaches the prompt without seconds of waiting.
+  DownloadSettings download = QuickRetries();
   FileFlush flush;  // the commit's; empty: fsync
   std::chrono::milliseconds tick{10};
   std::chrono::milliseconds limit{120000};

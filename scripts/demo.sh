@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds the launcher and runs it on its demo game folder, against the
-# demo content service on 127.0.0.1: select a server, press start, watch both bars; the demo
+# demo services on 127.0.0.1 (nginx as the content network, the demo server for the rest): select a server, press start, watch both bars; the demo
 # game client starts and records its command line in the game folder's game-client.log.
 # Without a display it runs everything under Xvfb and drives the road itself (scripts/demo-drive.sh),
 # saves screenshots into build/demo-run/ and prints the game client's command line; the exit
@@ -33,18 +33,53 @@ trap cleanup EXIT
 
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
 
-# The packages are small; sent at 2 KiB/s the update lasts a few seconds, long enough to watch.
+# The account and web services are the demo server's; the content network (manifests,
+# packages, server data) is nginx serving the tree the demo server writes out, as a real
+# content network serves it (ranges, validators, kept-alive connections). The packages are
+# small; sent at 2 KiB/s the update lasts a few seconds, long enough to watch.
 port=$(free_port)
 "$build/tools/demo-server/zarn-demo-server" --port "$port" --content "$top/tools/demo-server/content" \
-  --rate 2 > "$demo/demo-server.log" 2>&1 &
+  --export-tree "$demo/cdn" > "$demo/demo-server.log" 2>&1 &
 pids+=($!)
 for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.1; done
-export ZARN_CDN_BASE_URL="http://127.0.0.1:$port/"
-export ZARN_STORAGE_BASE_URL="http://127.0.0.1:$port/"
+[ -f "$demo/cdn/public/update.xml" ] || { echo "the demo server wrote no content tree; see $demo/demo-server.log" >&2; exit 1; }
+
+nginx_bin=$(command -v nginx || echo /usr/sbin/nginx)
+cdn_port=$(free_port)
+mkdir -p "$demo/nginx"
+cat > "$demo/nginx/nginx.conf" <<CONF
+daemon off;
+master_process off;
+worker_processes 1;
+pid $demo/nginx/nginx.pid;
+error_log $demo/nginx/error.log;
+events { worker_connections 64; }
+http {
+  include /etc/nginx/mime.types;
+  default_type application/octet-stream;
+  access_log $demo/nginx/access.log;
+  client_body_temp_path $demo/nginx/body;
+  proxy_temp_path $demo/nginx/proxy;
+  fastcgi_temp_path $demo/nginx/fastcgi;
+  uwsgi_temp_path $demo/nginx/uwsgi;
+  scgi_temp_path $demo/nginx/scgi;
+  server {
+    listen 127.0.0.1:$cdn_port;
+    root $demo/cdn;
+    limit_rate 2k;
+  }
+}
+CONF
+"$nginx_bin" -p "$demo/nginx/" -c "$demo/nginx/nginx.conf" -e "$demo/nginx/error.log" > /dev/null 2>&1 &
+pids+=($!)
+for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$cdn_port/public/update.xml" && break; sleep 0.1; done
+export ZARN_CDN_BASE_URL="http://127.0.0.1:$cdn_port/"
+export ZARN_STORAGE_BASE_URL="http://127.0.0.1:$cdn_port/"
 export ZARN_ACCOUNT_URL="http://127.0.0.1:$port"
 export ZARN_WEB_URL="http://127.0.0.1:$port"
 unset http_proxy https_proxy HTTP_PROXY HTTPS_PROXY all_proxy ALL_PROXY
-echo "demo content service on http://127.0.0.1:$port/ (log: $demo/demo-server.log)"
+echo "demo content network (nginx) on http://127.0.0.1:$cdn_port/ (log: $demo/nginx/access.log)"
+echo "demo account and web service on http://127.0.0.1:$port/ (log: $demo/demo-server.log)"
 
 cd "$game"
 if [ -n "${DISPLAY:-}" ] || [ -n "${WAYLAND_DISPLAY:-}" ]; then

@@ -214,6 +214,44 @@ std::string DemoServer::Resolve(const std::string& path, const std::string& quer
   return {};
 }
 
+bool DemoServer::ExportTree(const std::string& folder, std::string* error) const {
+  std::error_code ec;
+  const auto fail = [&](const std::string& what) {
+    *error = what + (ec ? ": " + ec.message() : std::string());
+    return false;
+  };
+  for (const auto& [path, archive] : archives_) {
+    const fs::path target = fs::path(folder) / path;
+    fs::create_directories(target.parent_path(), ec);
+    if (ec || !fs::copy_file(archive, target, fs::copy_options::overwrite_existing, ec))
+      return fail("cannot write " + target.string());
+  }
+  for (fs::recursive_directory_iterator it(content_, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string relative = fs::relative(it->path(), content_, ec).string();
+    if (ec) break;
+    // The archives stand for their folders; links are not followed out of the content folder.
+    if (it->is_symlink(ec) || archives_.count(relative)) {
+      if (it->is_directory(ec)) it.disable_recursion_pending();
+      continue;
+    }
+    if (!it->is_regular_file(ec) || relative.find('@') != std::string::npos) continue;
+    const bool isTemplate = relative.size() > 3 && relative.compare(relative.size() - 3, 3, ".in") == 0;
+    const fs::path target =
+        fs::path(folder) / (isTemplate ? relative.substr(0, relative.size() - 3) : relative);
+    fs::create_directories(target.parent_path(), ec);
+    if (ec) return fail("cannot make " + target.parent_path().string());
+    if (isTemplate) {
+      std::ofstream out(target, std::ios::binary | std::ios::trunc);
+      out << ExpandTemplate(ReadWhole(it->path().string()));
+      if (!out.flush()) return fail("cannot write " + target.string());
+    } else if (!fs::copy_file(it->path(), target, fs::copy_options::overwrite_existing, ec)) {
+      return fail("cannot write " + target.string());
+    }
+  }
+  if (ec) return fail("cannot read " + content_);
+  return true;
+}
+
 void DemoServer::HandleGet(const httplib::Request& req, httplib::Response& res) {
   const size_t mark = req.target.find('?');
   const std::string query = mark == std::string::npos ? std::string() : req.target.substr(mark + 1);

@@ -58,6 +58,13 @@ class DemoServer {
   std::string Resolve(const std::string& path, const std::string& query, bool* templated) const;
   std::string ExpandTemplate(std::string text) const;
 
+  // Writes what a real web server would serve of the content folder as plain files into
+  // folder: templates expanded (call after Bind: they name this server's address), the
+  // archives of the ".zip" folders as files, the rest copied. Files that only a query reaches
+  // ("<path>@<query>") are left out: they are the account service's, which stays here. False
+  // with *error set when something could not be written.
+  bool ExportTree(const std::string& folder, std::string* error) const;
+
  private:
   void BuildArchives(const std::string& folder, const std::string& relative);
   void HandleGet(const httplib::Request& req, httplib::Response& res);

@@ -1,6 +1,8 @@
-// zarn-demo-server --port <port> --content <folder> [--rate <KiB/s>]
+// zarn-demo-server --port <port> --content <folder> [--rate <KiB/s>] [--export-tree <folder>]
 // Serves the demo content folder on 127.0.0.1 for the launcher; port 0 takes a free one. With
-// --rate files go out no faster than that, so the launcher's bars can be watched. The first
+// --rate files go out no faster than that, so the launcher's bars can be watched. With
+// --export-tree the content network's files (templates expanded, archives made) are also
+// written into that folder, for a real web server to serve, before the first request is taken. The first
 // line on standard output names the address; then one line per request. SIGTERM or SIGINT
 // stops it cleanly.
 #include <pthread.h>
@@ -27,7 +29,9 @@ void PrintLine(const std::string& line) {
 }
 
 int Usage(const char* program) {
-  std::fprintf(stderr, "usage: %s --port <0-65535> --content <folder> [--rate <KiB/s>]\n", program);
+  std::fprintf(stderr,
+               "usage: %s --port <0-65535> --content <folder> [--rate <KiB/s>] [--export-tree <folder>]\n",
+               program);
   return 2;
 }
 
@@ -44,7 +48,7 @@ bool ParseNumber(const char* text, long max, long* number) {
 int main(int argc, char** argv) {
   long port = -1;
   long rateKiB = 0;
-  std::string content;
+  std::string content, exportTo;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--port" && i + 1 < argc) {
@@ -53,6 +57,8 @@ int main(int argc, char** argv) {
       if (!ParseNumber(argv[++i], 1024 * 1024, &rateKiB)) return Usage(argv[0]);
     } else if (arg == "--content" && i + 1 < argc) {
       content = argv[++i];
+    } else if (arg == "--export-tree" && i + 1 < argc) {
+      exportTo = argv[++i];
     } else {
       return Usage(argv[0]);
     }
@@ -82,6 +88,14 @@ int main(int argc, char** argv) {
   if (server.Bind(static_cast<int>(port)) < 0) {
     std::fprintf(stderr, "cannot listen on 127.0.0.1:%ld\n", port);
     return 1;
+  }
+  if (!exportTo.empty()) {
+    std::string error;
+    if (!server.ExportTree(exportTo, &error)) {
+      std::fprintf(stderr, "%s\n", error.c_str());
+      return 1;
+    }
+    PrintLine("content tree written to " + exportTo);
   }
   PrintLine("zarn-demo-server listening on " + server.BaseUrl() + "/ (content: " + content + ")");
 

@@ -53,28 +53,6 @@ net::TransferOptions RequestOf(const std::string& url, const DownloadSettings& s
   return options;
 }
 
-// Failures that another try may mend: the connection could not be made, was reset or went
-// quiet, or the body ended before its announced length.
-bool TransientCode(CURLcode code) {
-  switch (code) {
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_OPERATION_TIMEDOUT:
-    case CURLE_PARTIAL_FILE:
-    case CURLE_RECV_ERROR:
-    case CURLE_SEND_ERROR:
-    case CURLE_GOT_NOTHING:
-    case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM:
-      return true;
-    default:
-      return false;
-  }
-}
-
-bool TransientStatus(long status) {
-  return status == 408 || status == 429 || (status >= 500 && status <= 599);
-}
-
 // Retry-After in seconds (the date form is not used: the fixed waits apply); negative: none.
 std::chrono::milliseconds RetryAfter(const std::string& rawHead) {
   const std::string value = net::HeaderValue(rawHead, "Retry-After");
@@ -362,14 +340,14 @@ int CFileDown::DownloadResumable(const BindStatusCallback& job, IDownLoadFile* l
     if (result.finalHeadDone && result.head.status != 200 && result.head.status != 206 &&
         (result.code == CURLE_OK || result.bodyRefused)) {
       error = static_cast<int>(result.head.status);
-      if (!TransientStatus(result.head.status)) return fail(error, "status " + std::to_string(error));
+      if (!net::TransientStatus(result.head.status)) return fail(error, "status " + std::to_string(error));
       if (result.head.status == 429 || result.head.status == 503) {
         wait = RetryAfter(result.head.raw);
         if (wait > m_settings.retryAfterLimit) wait = m_settings.retryAfterLimit;
       }
     } else if (result.code != CURLE_OK) {
       error = static_cast<int>(result.code);
-      if (!TransientCode(result.code)) return fail(error, result.errorText);
+      if (!net::TransientCode(result.code)) return fail(error, result.errorText);
       if (result.code == CURLE_COULDNT_CONNECT && job.expect.connectFailureEnds)
         return fail(error, result.errorText);
     } else if (result.verdict.error != 0) {

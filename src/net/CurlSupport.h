@@ -16,6 +16,14 @@ void EnsureCurlReady();
 // included, is kept as written.
 std::string EscapeRequestBytes(std::string_view text);
 
+// Failures that another try may mend: the connection could not be made, was reset or went
+// quiet, or the body ended before its announced length; and the statuses of a server that is
+// busy or failing for the moment (408, 429, 5xx).
+bool TransientCode(CURLcode code);
+bool TransientStatus(long status);
+// The status of a raw reply head ("HTTP/1.1 503 …" first); 0 when there is none.
+long StatusOfHead(std::string_view head);
+
 struct CurlListCloser {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };

@@ -13,6 +13,7 @@
 #include "app/CVantorApp.h"
 #include "app/DesktopShortcut.h"
 #include "app/TimingTrace.h"
+#include "net/CurlSupport.h"
 #include "net/GenericHTTPClient.h"
 #include "platform/Process.h"
 #include "platform/Prompt.h"
@@ -177,6 +178,15 @@ void CDialogWork::OnTimer(int id) {
   if (id == kStartTimer) {
     KillTimer(kStartTimer);
     const int result = LoadLauncherInfo();
+    // A version manifest that a busy or unreachable server withheld is asked for again after
+    // a growing wait (the page stays live meanwhile) before the player is asked.
+    if (result < 0 && launcherInfoTransient_ && launcherInfoRetries_ < launcherInfoRetryWaitsMs.size()) {
+      DebugOutput("version manifest: trying again in " +
+                  std::to_string(launcherInfoRetryWaitsMs[launcherInfoRetries_]) + " ms");
+      SetTimer(kStartTimer, launcherInfoRetryWaitsMs[launcherInfoRetries_++]);
+      return;
+    }
+    launcherInfoRetries_ = 0;
     if (result < 0) {
       if (AskLauncherInfoRetry()) {
         session_->SetStage(STAGE_START);
@@ -273,8 +283,13 @@ int CDialogWork::LoadLauncherInfo() {
   GenericHTTPClient* client = services_.httpClient;
   GenericHTTPClient local;
   if (!client) client = &local;
-  const FetchFunction fetch = [client](const std::string& url) -> std::optional<std::string> {
-    if (!client->FetchUrl(url.c_str())) return std::nullopt;
+  launcherInfoTransient_ = false;
+  const FetchFunction fetch = [this, client](const std::string& url) -> std::optional<std::string> {
+    if (!client->FetchUrl(url.c_str())) {
+      launcherInfoTransient_ = net::TransientCode(static_cast<CURLcode>(client->m_lastError));
+      return std::nullopt;
+    }
+    launcherInfoTransient_ = net::TransientStatus(net::StatusOfHead(client->m_responseHeaders));
     return std::string(client->m_responseBody);
   };
   const LauncherInfoDecision decision =

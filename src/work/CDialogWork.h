@@ -7,6 +7,7 @@
 #include <atomic>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "browser/CWebBrowser2.h"
 #include "net/CFileDown.h"
@@ -135,6 +136,9 @@ class CDialogWork : public CSkinPage, public IDownLoadFile, private IProgressTim
   CExtractionQueue extraction;
   std::atomic<int32_t> fileDone{0}, fileTotal{0};
   int32_t overallDone = 0, overallTotal = 0;
+  // The waits before the version manifest is asked for again after a failure that another try
+  // may mend (no connection, a time-out, 408, 429, 5xx); then the player is asked.
+  std::vector<int> launcherInfoRetryWaitsMs{1000, 2000, 4000};
 
  protected:
   void paintEvent(QPaintEvent*) override;
@@ -163,6 +167,10 @@ class CDialogWork : public CSkinPage, public IDownLoadFile, private IProgressTim
   // What the version manifest announced of the new launcher; set before its download is queued
   // and read by the worker when it has arrived.
   LauncherAnnouncement selfUpdateAnnounced_;
+  // The version manifest's tries: whether the last failure may be mended by another, and how
+  // many were made since the player was last asked.
+  bool launcherInfoTransient_ = false;
+  size_t launcherInfoRetries_ = 0;
 
   QImage m_blueBarImage, m_greenBarImage;
   bool m_hasBlueBar = false, m_hasGreenBar = false;

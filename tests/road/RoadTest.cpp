@@ -541,12 +541,16 @@ TEST_F(RoadTest, StartUpFailuresAskAndOkTriesAgain) {
     std::string text;
     std::string caption;
     unsigned type;
+    int tries;  // requests before the player is asked
   };
   const std::vector<Case> cases = {
       {"/cdn/PCVersion/1033/version.xml", 404, "下载版本文件失败,是否重新下载?", "下载版本文件失败",
-       MB_OKCANCEL | MB_ICONQUESTION},
+       MB_OKCANCEL | MB_ICONQUESTION, 1},
+      // A busy server is asked three more times, after growing waits, before the player is.
+      {"/cdn/PCVersion/1033/version.xml", 503, "下载版本文件失败,是否重新下载?", "下载版本文件失败",
+       MB_OKCANCEL | MB_ICONQUESTION, 4},
       {"/acct/Interface/ClientLogonJson?id=1033", 500, "下载文件失败[" + dir + "/temp.down]错误ID[500]",
-       "更新文件", MB_OKCANCEL | MB_ICONERROR},
+       "更新文件", MB_OKCANCEL | MB_ICONERROR, 1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.target);
@@ -558,13 +562,21 @@ TEST_F(RoadTest, StartUpFailuresAskAndOkTriesAgain) {
       PublishStartUp();
       return IDOK;
     });
+    int triesBeforeAnswer = 0;
+    answers.back() = [&](const PromptRequest&) {
+      triesBeforeAnswer = site.Count(c.target) - before;
+      PublishStartUp();
+      return IDOK;
+    };
     ObservedWork page(nullptr);
+    page.launcherInfoRetryWaitsMs = {10, 20, 40};
     RunChain(page);
     ASSERT_EQ(prompts.size(), 1u);
     EXPECT_EQ(prompts[0].text, c.text);
     EXPECT_EQ(prompts[0].caption, c.caption);
     EXPECT_EQ(prompts[0].type, c.type);
-    EXPECT_EQ(site.Count(c.target) - before, 2);
+    EXPECT_EQ(triesBeforeAnswer, c.tries);
+    EXPECT_EQ(site.Count(c.target) - before, c.tries + 1);
     EXPECT_EQ(page.serverTree()->topLevelItemCount(), 1);
     EXPECT_TRUE(exits.empty());
   }

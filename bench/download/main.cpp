@@ -19,18 +19,17 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "net/CFileDown.h"
 #include "net/CurlSupport.h"
+#include "support/FinishWaiter.h"
 
 namespace {
 
@@ -39,28 +38,7 @@ constexpr long long kMiB = 1 << 20;
 
 // ---- the worker's side, in the child process ------------------------------------------------
 
-class Waiter : public zarn::IDownLoadFile {
- public:
-  void OnDownloadStart(int, std::string, std::string, int) override {}
-  void OnDownloadProgress(int, std::string, std::string, int, int) override {}
-  void OnDownloadFinish(int, std::string, std::string, int errorCode) override {
-    std::lock_guard<std::mutex> lock(m_);
-    code_ = errorCode;
-    done_ = true;
-    cv_.notify_all();
-  }
-  int Wait() {
-    std::unique_lock<std::mutex> lock(m_);
-    cv_.wait(lock, [this] { return done_; });
-    return code_;
-  }
-
- private:
-  std::mutex m_;
-  std::condition_variable cv_;
-  bool done_ = false;
-  int code_ = 0;
-};
+using Waiter = zarn::test::FinishWaiter;
 
 long PeakResidentKiB() {
   std::ifstream status("/proc/self/status");

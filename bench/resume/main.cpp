@@ -13,17 +13,16 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <mutex>
 #include <string>
 #include <thread>
 
 #include "net/CFileDown.h"
+#include "support/FinishWaiter.h"
 #include "support/NginxServer.h"
 #include "support/TestSupport.h"
 #include "util/Sha256.h"
@@ -33,28 +32,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int64_t kMiB = 1 << 20;
 
-class Waiter : public zarn::IDownLoadFile {
- public:
-  void OnDownloadStart(int, std::string, std::string, int) override {}
-  void OnDownloadProgress(int, std::string, std::string, int, int) override {}
-  void OnDownloadFinish(int, std::string, std::string, int errorCode) override {
-    std::lock_guard<std::mutex> lock(m_);
-    code_ = errorCode;
-    done_ = true;
-    cv_.notify_all();
-  }
-  int Wait() {
-    std::unique_lock<std::mutex> lock(m_);
-    cv_.wait(lock, [this] { return done_; });
-    return code_;
-  }
-
- private:
-  std::mutex m_;
-  std::condition_variable cv_;
-  bool done_ = false;
-  int code_ = 0;
-};
+using Waiter = zarn::test::FinishWaiter;
 
 // The child's side: one resumable download with the launcher's own settings.
 int Fetch(char** argv) {

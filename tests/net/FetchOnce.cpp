@@ -2,38 +2,16 @@
 // halfway as a player's launcher may be killed:
 //   zarn_net_fetch URL LOCAL-PATH SIZE SHA256 IDENTITY
 // Exits 0 when the file arrived whole, 1 when it failed, 2 on bad arguments.
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
-#include <mutex>
 #include <string>
 
 #include "net/CFileDown.h"
+#include "support/FinishWaiter.h"
 
 namespace {
 
-class Waiter : public zarn::IDownLoadFile {
- public:
-  void OnDownloadStart(int, std::string, std::string, int) override {}
-  void OnDownloadProgress(int, std::string, std::string, int, int) override {}
-  void OnDownloadFinish(int, std::string, std::string, int errorCode) override {
-    std::lock_guard<std::mutex> lock(m_);
-    code_ = errorCode;
-    done_ = true;
-    cv_.notify_all();
-  }
-  int Wait() {
-    std::unique_lock<std::mutex> lock(m_);
-    cv_.wait(lock, [this] { return done_; });
-    return code_;
-  }
-
- private:
-  std::mutex m_;
-  std::condition_variable cv_;
-  bool done_ = false;
-  int code_ = 0;
-};
+using Waiter = zarn::test::FinishWaiter;
 
 }  // namespace
 

@@ -57,29 +57,6 @@ std::string ReplyHead(const std::string& status, const std::vector<std::string>&
   return head + "\r\n";
 }
 
-namespace {
-
-int ListenLocal(int backlog, int* port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("socket failed");
-  int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, backlog) != 0) {
-    ::close(fd);
-    throw std::runtime_error("bind/listen failed");
-  }
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  *port = ntohs(addr.sin_port);
-  return fd;
-}
-
-}  // namespace
-
 int UnusedPort() {
   int port = 0;
   const int fd = ListenLocal(1, &port);
@@ -87,11 +64,14 @@ int UnusedPort() {
   return port;
 }
 
-RawServer::RawServer(Handler handler) : handler_(std::move(handler)) {
-  listenFd_ = ListenLocal(64, &port_);
-  if (::pipe2(stopPipe_, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  acceptThread_ = std::thread([this] { AcceptLoop(); });
-}
+RawServer::RawServer(Handler handler)
+    : handler_(std::move(handler)), acceptor_([this](int fd) -> std::function<void()> {
+        {
+          std::lock_guard<std::mutex> lock(mutex_);
+          ++connections_;
+        }
+        return [this, fd] { Serve(fd); };
+      }) {}
 
 RawServer::~RawServer() {
   {
@@ -99,17 +79,11 @@ RawServer::~RawServer() {
     stopping_ = true;
   }
   cv_.notify_all();
-  const char byte = 0;
-  (void)!::write(stopPipe_[1], &byte, 1);
-  acceptThread_.join();
-  for (auto& w : workers_) w.join();
-  ::close(listenFd_);
-  ::close(stopPipe_[0]);
-  ::close(stopPipe_[1]);
+  acceptor_.Stop();
 }
 
 std::string RawServer::url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  return "http://127.0.0.1:" + std::to_string(acceptor_.port()) + path;
 }
 
 std::vector<std::string> RawServer::requests() {
@@ -136,24 +110,6 @@ void RawServer::Release() {
   cv_.notify_all();
 }
 
-void RawServer::AcceptLoop() {
-  for (;;) {
-    pollfd fds[2] = {{listenFd_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (fds[1].revents) return;
-    if (fds[0].revents & POLLIN) {
-      const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-      if (fd < 0) continue;
-      std::lock_guard<std::mutex> lock(mutex_);
-      ++connections_;
-      workers_.emplace_back([this, fd] { Serve(fd); });
-    }
-  }
-}
-
 void RawServer::Serve(int fd) {
   std::string request;
   const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -175,7 +131,6 @@ void RawServer::Serve(int fd) {
     requests_.push_back(request);
   }
   if (handler_) handler_(fd, request);
-  ::close(fd);
 }
 
 HttpServer::HttpServer() {

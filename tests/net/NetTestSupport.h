@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "net/CFileDown.h"
+#include "support/LocalAcceptor.h"
 
 namespace zarn::test {
 
@@ -35,7 +36,7 @@ class RawServer {
   explicit RawServer(Handler handler);
   ~RawServer();
 
-  int port() const { return port_; }
+  int port() const { return acceptor_.port(); }
   std::string url(const std::string& path) const;
   std::vector<std::string> requests();
   int connections();
@@ -46,21 +47,16 @@ class RawServer {
   void Release();
 
  private:
-  void AcceptLoop();
   void Serve(int fd);
 
   Handler handler_;
-  int listenFd_ = -1;
-  int stopPipe_[2] = {-1, -1};
-  int port_ = 0;
-  std::thread acceptThread_;
   std::mutex mutex_;
   std::condition_variable cv_;
   bool stopping_ = false;
   bool released_ = false;
   std::vector<std::string> requests_;
-  std::vector<std::thread> workers_;
   int connections_ = 0;
+  LocalAcceptor acceptor_;  // last: it starts serving once everything above is ready
 };
 
 // A port on 127.0.0.1 where nothing listens.

@@ -22,24 +22,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-int ListenLocal(int* port) {
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) throw std::runtime_error("socket failed");
-  int one = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 64) != 0) {
-    ::close(fd);
-    throw std::runtime_error("bind/listen failed");
-  }
-  socklen_t len = sizeof addr;
-  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-  *port = ntohs(addr.sin_port);
-  return fd;
-}
-
 int ConnectLocal(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
@@ -121,7 +103,7 @@ NginxServer::NginxServer(std::string root) : root_(std::move(root)) {
 bool NginxServer::StartOnce() {
   {
     // A free port now; another process may take it before nginx does, hence the tries.
-    const int fd = ListenLocal(&port_);
+    const int fd = ListenLocal(1, &port_);
     ::close(fd);
   }
   const std::string d = dir_.path();
@@ -189,11 +171,15 @@ std::string NginxServer::ErrorLog() const {
                                         : std::string();
 }
 
-FaultProxy::FaultProxy(int upstreamPort) : upstreamPort_(upstreamPort) {
-  listenFd_ = ListenLocal(&port_);
-  if (::pipe2(stopPipe_, O_CLOEXEC) != 0) throw std::runtime_error("pipe failed");
-  acceptThread_ = std::thread([this] { AcceptLoop(); });
-}
+FaultProxy::FaultProxy(int upstreamPort)
+    : upstreamPort_(upstreamPort), acceptor_([this](int client) -> std::function<void()> {
+        std::lock_guard<std::mutex> lock(mutex_);
+        const Fault fault = connections_ < static_cast<int>(plan_.size())
+                                ? plan_[static_cast<size_t>(connections_)]
+                                : standing_;
+        ++connections_;
+        return [this, client, fault] { Serve(client, fault); };
+      }) {}
 
 FaultProxy::~FaultProxy() {
   {
@@ -201,13 +187,7 @@ FaultProxy::~FaultProxy() {
     stopping_ = true;
   }
   cv_.notify_all();
-  const char byte = 0;
-  (void)!::write(stopPipe_[1], &byte, 1);
-  acceptThread_.join();
-  for (auto& w : workers_) w.join();
-  ::close(listenFd_);
-  ::close(stopPipe_[0]);
-  ::close(stopPipe_[1]);
+  acceptor_.Stop();
 }
 
 void FaultProxy::Plan(std::vector<Fault> faults, Fault standing) {
@@ -219,7 +199,7 @@ void FaultProxy::Plan(std::vector<Fault> faults, Fault standing) {
 }
 
 std::string FaultProxy::url(const std::string& path) const {
-  return "http://127.0.0.1:" + std::to_string(port_) + path;
+  return "http://127.0.0.1:" + std::to_string(acceptor_.port()) + path;
 }
 
 int64_t FaultProxy::BodyBytesSent() {
@@ -240,30 +220,6 @@ std::vector<std::string> FaultProxy::Requests() {
 bool FaultProxy::WaitForBodyBytes(int64_t n, std::chrono::milliseconds limit) {
   std::unique_lock<std::mutex> lock(mutex_);
   return cv_.wait_for(lock, limit, [&] { return bodyBytes_ >= n; });
-}
-
-void FaultProxy::AcceptLoop() {
-  for (;;) {
-    pollfd fds[2] = {{listenFd_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
-    if (::poll(fds, 2, -1) < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    if (fds[1].revents) return;
-    const int client = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (client < 0) continue;
-    Fault fault;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      fault = connections_ < static_cast<int>(plan_.size()) ? plan_[static_cast<size_t>(connections_)]
-                                                            : standing_;
-      ++connections_;
-    }
-    workers_.emplace_back([this, client, fault] {
-      Serve(client, fault);
-      ::close(client);
-    });
-  }
 }
 
 void FaultProxy::Serve(int client, Fault fault) {

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "support/LocalAcceptor.h"
 #include "support/TestSupport.h"
 
 namespace zarn::test {
@@ -98,7 +99,7 @@ class FaultProxy {
 
   void Plan(std::vector<Fault> faults, Fault standing = {});
   std::string url(const std::string& path) const;
-  int port() const { return port_; }
+  int port() const { return acceptor_.port(); }
 
   int64_t BodyBytesSent();  // body bytes passed to clients, all connections
   int Connections();
@@ -107,14 +108,9 @@ class FaultProxy {
   bool WaitForBodyBytes(int64_t n, std::chrono::milliseconds limit = std::chrono::seconds(30));
 
  private:
-  void AcceptLoop();
   void Serve(int client, Fault fault);
 
   int upstreamPort_;
-  int listenFd_ = -1;
-  int stopPipe_[2] = {-1, -1};
-  int port_ = 0;
-  std::thread acceptThread_;
   std::mutex mutex_;
   std::condition_variable cv_;
   bool stopping_ = false;
@@ -123,7 +119,7 @@ class FaultProxy {
   int connections_ = 0;
   int64_t bodyBytes_ = 0;
   std::vector<std::string> requests_;
-  std::vector<std::thread> workers_;
+  LocalAcceptor acceptor_;  // last: it starts serving once everything above is ready
 };
 
 }  // namespace zarn::test

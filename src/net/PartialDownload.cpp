@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "util/FileWrite.h"
 #include "util/Sha256.h"
 
 namespace zarn::net {
@@ -265,16 +266,9 @@ bool PartialDownload::Write(std::string_view bytes) {
     m_tooLong = true;
     bytes = bytes.substr(0, static_cast<size_t>(std::max<int64_t>(room, 0)));
   }
-  size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t n = ::pwrite(m_fd, bytes.data() + written, bytes.size() - written, m_done + written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      m_error = n < 0 && errno ? errno : ENOSPC;
-      break;
-    }
-    written += static_cast<size_t>(n);
-  }
+  int error = 0;
+  const size_t written = WriteBytes(m_fd, bytes, m_done, &error);
+  if (error != 0) m_error = error;
   if (written > 0) {
     m_done += static_cast<int64_t>(written);
     if (onWritten) onWritten(m_done, m_total);

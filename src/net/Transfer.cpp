@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "net/CurlSupport.h"
+#include "util/FileWrite.h"
 
 namespace zarn::net {
 
@@ -229,16 +230,9 @@ Sink::Take FileSink::Begin(const ReplyHead& head) {
 }
 
 bool FileSink::Write(std::string_view bytes) {
-  size_t written = 0;
-  while (written < bytes.size()) {
-    const ssize_t n = ::write(m_fd, bytes.data() + written, bytes.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      m_error = n < 0 && errno ? errno : ENOSPC;
-      break;
-    }
-    written += static_cast<size_t>(n);
-  }
+  int error = 0;
+  const size_t written = WriteBytes(m_fd, bytes, -1, &error);
+  if (error != 0) m_error = error;
   if (written > 0) {
     m_done += static_cast<int64_t>(written);
     if (onWritten) onWritten(m_done);

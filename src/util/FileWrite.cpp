@@ -13,19 +13,29 @@
 namespace zarn {
 
 bool WriteAll(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
+  int error = 0;
+  WriteBytes(fd, bytes, -1, &error);
+  if (error != 0) errno = error;
+  return error == 0;
+}
+
+size_t WriteBytes(int fd, std::string_view bytes, int64_t offset, int* error) {
+  *error = 0;
+  size_t written = 0;
+  while (written < bytes.size()) {
+    const char* from = bytes.data() + written;
+    const size_t left = bytes.size() - written;
+    const ssize_t n =
+        offset < 0 ? ::write(fd, from, left)
+                   : ::pwrite(fd, from, left, static_cast<off_t>(offset + static_cast<int64_t>(written)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      *error = n < 0 && errno ? errno : ENOSPC;
+      break;
     }
-    if (n == 0) {
-      errno = EIO;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<size_t>(n));
+    written += static_cast<size_t>(n);
   }
-  return true;
+  return written;
 }
 
 int FsyncFolder(const std::string& folder) {

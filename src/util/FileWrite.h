@@ -4,6 +4,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,11 @@ namespace zarn {
 // Writes every byte to fd, going on after interrupted and partial writes. False (errno set)
 // when a write failed.
 bool WriteAll(int fd, std::string_view bytes);
+
+// The same, at offset (negative: at the file's position), for writers that count what reached
+// the file: the number of bytes written; *error is 0 when all were, else the errno of the
+// write that failed (ENOSPC when the system wrote nothing and gave no reason).
+size_t WriteBytes(int fd, std::string_view bytes, int64_t offset, int* error);
 
 // Makes the entries of a folder (a new or renamed file in it) durable. 0, or the errno.
 int FsyncFolder(const std::string& folder);

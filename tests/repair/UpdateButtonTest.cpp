@@ -217,7 +217,8 @@ TEST_P(UpdateButtonCaseTest, OneBoxTellsTheOutcome) {
   EXPECT_EQ(ReadFile(game.file("ClientConfig.cfg")), config);
   EXPECT_FALSE(page->checkRunning());
   if (c.type == (MB_OKCANCEL | MB_ICONERROR)) {
-    EXPECT_EQ(exits, std::vector<int>{0});  // the player cancelled the retry prompt
+    EXPECT_EQ(service->RequestsUnder("/ClientData/12.zip"), 0);  // a failed check repairs nothing
+    EXPECT_EQ(exits, std::vector<int>{0});                       // the player cancelled the retry prompt
     return;
   }
   EXPECT_TRUE(exits.empty());
@@ -244,6 +245,15 @@ const ButtonCase kCases[] = {
        WriteFile(t.game.file("bin/lib.so"), "damaged");
      },
      "下载文件失败[%s/index]错误ID[1901]", MB_OKCANCEL | MB_ICONERROR, false},
+    {"ServerDataListRefused",
+     [](UpdateButtonTest& t) {
+       // A list that is not the one the data's ".md5" announces: nothing is repaired from it.
+       WriteFile(
+           t.published.content + "/ClientData/12.lst",
+           ReadFile(t.published.content + "/ClientData/12.lst") + std::string(64, '0') + " 1 evil.cfg\n");
+       WriteFile(t.game.file("Custom/12/zone.cfg"), "zone 13");
+     },
+     "下载文件失败[%s/index/server-12.zip.lst]错误ID[1901]", MB_OKCANCEL | MB_ICONERROR, false},
     {"ServerDataListNotFetched", [](UpdateButtonTest& t) { t.service->Fail("/ClientData/12.lst"); },
      "下载文件失败[%s/index/server-12.zip.lst]错误ID[1901]", MB_OKCANCEL | MB_ICONERROR, false},
 };

@@ -27,13 +27,15 @@ if [ ! -f "$build/build.ninja" ]; then
 fi
 ui=$(sed -n 's/^ZARN_BUILD_UI:BOOL=//p' "$build/CMakeCache.txt")
 targets=(zarn-bench-download zarn-bench-extract zarn-bench-manifest zarn-bench-mirror zarn-bench-repair zarn-bench-resume zarn-bench-startup zarn-bench-trust)
-[ "$ui" != OFF ] && targets+=(zarn zarn-demo-server zarn-bench-servertree)
+[ "$ui" != OFF ] && targets+=(zarn zarn-demo-server zarn-bench-servertree zarn-bench-responsive)
 ninja -C "$build" -j2 "${targets[@]}" > /dev/null
 
 if [ $quick = 1 ]; then
   download_runs=1 extract_runs=1 manifest_runs=5 mirror_runs=1 repair_runs=1 tree_runs=3 startup_runs=1 idle=10
+  responsive_runs=1 responsive_mib=256
 else
   download_runs=5 extract_runs=3 manifest_runs=20 mirror_runs=5 repair_runs=3 tree_runs=10 startup_runs=7 idle=30
+  responsive_runs=3 responsive_mib=1024
 fi
 
 logs=$build/bench-logs
@@ -63,6 +65,9 @@ run trust "$b/trust/zarn-bench-trust" --runs $extract_runs
 run resume "$b/resume/zarn-bench-resume" --size-mib 200
 if [ "$ui" != OFF ]; then
   run servertree env QT_QPA_PLATFORM=offscreen "$b/servertree/zarn-bench-servertree" --runs $tree_runs
+  # The update button's check job hashing a large folder while a window repaints.
+  run responsive env QT_QPA_PLATFORM=offscreen "$b/responsive/zarn-bench-responsive" --runs $responsive_runs \
+    --size-mib $responsive_mib
   startup=("$b/startup/zarn-bench-startup" --zarn "$build/src/zarn" --server "$build/tools/demo-server/zarn-demo-server"
            --content "$top/tools/demo-server/content" --runs $startup_runs --idle $idle)
   if [ -n "${DISPLAY:-}" ]; then
@@ -71,7 +76,7 @@ if [ "$ui" != OFF ]; then
     run startup xvfb-run -a -s "-screen 0 1920x1080x24" "${startup[@]}"
   fi
 else
-  rows+=("server tree, start-up, idle CPU: not built (ZARN_BUILD_UI=OFF)	-	-	-	-	skipped")
+  rows+=("server tree, responsiveness during a check, start-up, idle CPU: not built (ZARN_BUILD_UI=OFF)	-	-	-	-	skipped")
 fi
 
 cpu=$(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)

@@ -92,8 +92,10 @@ void CVantorDlg::mousePressEvent(QMouseEvent* event) {
 }
 
 void CVantorDlg::closeEvent(QCloseEvent* event) {
-  // The window system's close ends the launcher at once.
+  // The window system's close ends the launcher at once; a check under way stops first, so
+  // that no repair is left half-written.
   event->accept();
+  if (m_workPage) m_workPage->CancelCheck();
   ExitProcess(0);
 }
 

@@ -79,13 +79,12 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// The list of a package: the kept copy when its hash is the announced one, else fetched.
-bool ObtainList(const GameCheckOptions& options, const std::string& key, const std::string& index,
-                std::string* text, std::string* error) {
-  const std::string kept = options.gameDir + "/index/" + key + ".lst";
+// A list: the kept copy when its hash is the announced one, else fetched from url and kept.
+bool ObtainList(const std::string& url, const std::string& kept, const std::string& index, std::string* text,
+                std::string* error) {
   if (ReadSmallFile(kept, text) && Sha256Hex(*text) == Lower(index)) return true;
   net::TransferOptions transfer;
-  transfer.url = options.baseUrl + "public/index/" + key + ".lst";
+  transfer.url = url;
   net::MemorySink sink(kListCap);
   const net::TransferResult result = net::Transfer(transfer).Run(sink);
   if (result.code != CURLE_OK || result.status != 200 || sink.Full()) {
@@ -100,6 +99,61 @@ bool ObtainList(const GameCheckOptions& options, const std::string& key, const s
   }
   WriteWhole(kept, *text);  // a cache only: the next check fetches again when this fails
   return true;
+}
+
+// Hashes every wanted file below dir on the pool and fills result's broken files and counts.
+void HashWanted(const std::string& dir, const std::map<std::string, BrokenFile>& wanted,
+                const GameCheckOptions& options, GameCheckResult* result) {
+  const auto cancelled = [&] { return options.cancel && options.cancel->load(); };
+  std::vector<const BrokenFile*> order;
+  uint64_t totalBytes = 0;
+  for (const auto& [path, entry] : wanted) {
+    order.push_back(&entry);
+    totalBytes += entry.listed.size;
+  }
+  std::vector<char> bad(order.size(), 0), missing(order.size(), 0);
+  std::atomic<size_t> next{0};
+  std::mutex reportMutex;
+  uint64_t hashedTotal = 0, lookedAt = 0;
+  const unsigned threads =
+      options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
+  auto work = [&] {
+    for (size_t i; (i = next.fetch_add(1)) < order.size();) {
+      if (cancelled()) return;
+      bool isMissing = false;
+      uint64_t hashed = 0;
+      const bool ok = FileMatches(dir, order[i]->listed, &isMissing, &hashed, options.cancel);
+      bad[i] = !ok;
+      missing[i] = isMissing;
+      std::lock_guard lock(reportMutex);
+      hashedTotal += hashed;
+      // A missing file or one of another size is done without reading: the bar still moves on.
+      lookedAt += order[i]->listed.size;
+      if (options.progress.bytes) options.progress.bytes(lookedAt, totalBytes);
+    }
+  };
+  std::vector<std::thread> pool;
+  for (unsigned t = 1; t < threads && t < order.size(); ++t) pool.emplace_back(work);
+  work();
+  for (std::thread& t : pool) t.join();
+  if (cancelled()) {
+    result->cancelled = true;
+    return;
+  }
+  for (size_t i = 0; i < order.size(); ++i) {
+    if (!bad[i]) continue;
+    BrokenFile broken = *order[i];
+    broken.missing = missing[i];
+    result->broken.push_back(std::move(broken));
+  }
+  result->files = order.size();
+  result->bytes = hashedTotal;
+  result->complete = true;
+}
+
+bool IsPlainName(const std::string& name) {
+  return IsContainedRelativeName(name) && name.find('/') == std::string::npos &&
+         name.find('\\') == std::string::npos;
 }
 
 }  // namespace
@@ -162,13 +216,13 @@ GameCheckResult CheckGame(const GameCheckOptions& options) {
     }
     if (announced.index.empty()) {
       result.withoutList.push_back(key);
-    } else if (!IsContainedRelativeName(key) || key.find('/') != std::string::npos ||
-               key.find('\\') != std::string::npos) {
+    } else if (!IsPlainName(key)) {
       result.errors.push_back("package \"" + key + "\": its key names a place outside the list folder");
     } else {
       std::string text, error;
       std::vector<ListedFile> files;
-      if (!ObtainList(options, key, announced.index, &text, &error)) {
+      if (!ObtainList(options.baseUrl + "public/index/" + key + ".lst",
+                      options.gameDir + "/index/" + key + ".lst", announced.index, &text, &error)) {
         result.errors.push_back(error);
       } else if (!ParseFileList(text, &files, &error)) {
         result.errors.push_back("list of \"" + key + "\": " + error + "; refused");
@@ -187,50 +241,36 @@ GameCheckResult CheckGame(const GameCheckOptions& options) {
   // A refused list refuses the whole check: a repair from half the truth is not done.
   if (!result.errors.empty()) return result;
 
-  std::vector<const BrokenFile*> order;
-  uint64_t totalBytes = 0;
-  for (const auto& [path, entry] : wanted) {
-    order.push_back(&entry);
-    totalBytes += entry.listed.size;
-  }
-  std::vector<char> bad(order.size(), 0), missing(order.size(), 0);
-  std::atomic<size_t> next{0};
-  std::mutex reportMutex;
-  uint64_t hashedTotal = 0, lookedAt = 0;
-  const unsigned threads =
-      options.threads ? options.threads : std::max(1u, std::thread::hardware_concurrency());
-  auto work = [&] {
-    for (size_t i; (i = next.fetch_add(1)) < order.size();) {
-      if (cancelled()) return;
-      bool isMissing = false;
-      uint64_t hashed = 0;
-      const bool ok = FileMatches(options.gameDir, order[i]->listed, &isMissing, &hashed, options.cancel);
-      bad[i] = !ok;
-      missing[i] = isMissing;
-      std::lock_guard lock(reportMutex);
-      hashedTotal += hashed;
-      // A missing file or one of another size is done without reading: the bar still moves on.
-      lookedAt += order[i]->listed.size;
-      if (options.progress.bytes) options.progress.bytes(lookedAt, totalBytes);
-    }
-  };
-  std::vector<std::thread> pool;
-  for (unsigned t = 1; t < threads && t < order.size(); ++t) pool.emplace_back(work);
-  work();
-  for (std::thread& t : pool) t.join();
-  if (cancelled()) {
-    result.cancelled = true;
+  HashWanted(options.gameDir, wanted, options, &result);
+  return result;
+}
+
+GameCheckResult CheckListedFolder(const ListedFolder& folder, const GameCheckOptions& options) {
+  GameCheckResult result;
+  if (!IsPlainName(folder.key)) {
+    result.errors.push_back("\"" + folder.key + "\": its name names a place outside the list folder");
     return result;
   }
-  for (size_t i = 0; i < order.size(); ++i) {
-    if (!bad[i]) continue;
-    BrokenFile broken = *order[i];
-    broken.missing = missing[i];
-    result.broken.push_back(std::move(broken));
+  std::string text, error;
+  std::vector<ListedFile> files;
+  if (!ObtainList(folder.listUrl, options.gameDir + "/index/" + folder.key + ".lst", folder.index, &text,
+                  &error)) {
+    result.errors.push_back(error);
+    return result;
   }
-  result.files = order.size();
-  result.bytes = hashedTotal;
-  result.complete = true;
+  if (!ParseFileList(text, &files, &error)) {
+    result.errors.push_back("list of \"" + folder.key + "\": " + error + "; refused");
+    return result;
+  }
+  result.packages[folder.key] = folder.archive;
+  std::map<std::string, BrokenFile> wanted;
+  for (ListedFile& f : files) {
+    BrokenFile& entry = wanted[ListedPathIn("", f.path).substr(1)];
+    entry.package = folder.key;
+    entry.listed = std::move(f);
+  }
+  if (options.progress.packages) options.progress.packages(1, 1);
+  HashWanted(folder.dir, wanted, options, &result);
   return result;
 }
 

@@ -58,6 +58,19 @@ struct GameCheckResult {
 // incomplete. Never writes outside gameDir/index/.
 GameCheckResult CheckGame(const GameCheckOptions& options);
 
+// A folder checked against one list of its own (the selected server's data): the list is at
+// listUrl, kept at gameDir/index/<key>.lst like a package's, and trusted when its SHA-256 is
+// index; the listed paths are below dir. The result names the folder's files with key as their
+// package and holds archive as that package.
+struct ListedFolder {
+  std::string key;  // a plain file name
+  std::string dir;
+  std::string listUrl;
+  std::string index;
+  InstalledPackage archive;
+};
+GameCheckResult CheckListedFolder(const ListedFolder& folder, const GameCheckOptions& options);
+
 // Hashes one listed file at gameDir: true when it is a regular file (not a link) with the listed
 // size and hash. *missing tells whether nothing was there. Adds the bytes read to *hashed.
 bool FileMatches(const std::string& gameDir, const ListedFile& listed, bool* missing, uint64_t* hashed,

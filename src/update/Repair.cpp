@@ -158,7 +158,8 @@ RepairResult RepairGame(const GameCheckResult& check, const RepairOptions& optio
       result.cancelled = true;
       break;
     }
-    const std::string url = options.baseUrl + "public/zip/" + key;
+    const std::string url =
+        options.packageUrl ? options.packageUrl(key) : options.baseUrl + "public/zip/" + key;
     bool finished = false;
     if (options.allowRanges) {
       net::RangeReader reader(url, options.cancel);
@@ -176,7 +177,9 @@ RepairResult RepairGame(const GameCheckResult& check, const RepairOptions& optio
     for (const auto& [entry, w] : wanted) finished = finished && w.done;
     if (!finished && !(options.cancel && options.cancel->load())) {
       ++result.wholePackages;
-      const std::string local = options.gameDir + "/download/" + key + ".repair";
+      const std::string local =
+          (options.scratchDir.empty() ? options.gameDir + "/download" : options.scratchDir) + "/" + key +
+          ".repair";
       const auto it = check.packages.find(key);
       const InstalledPackage package = it != check.packages.end() ? it->second : InstalledPackage{key, "", 0};
       if (FetchWhole(url, local, package, options, &result.bytesFetched)) {

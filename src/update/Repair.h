@@ -22,6 +22,11 @@ struct RepairOptions {
   std::function<void(size_t done, size_t total)> packages;  // packages repaired
   std::function<void(uint64_t fetched)> bytes;              // bytes fetched so far
   bool allowRanges = true;                                  // false: whole packages only
+  // The address of a package's archive; empty: baseUrl + "public/zip/<key>". The selected
+  // server's own data is repaired from its archive under "ClientData/".
+  std::function<std::string(const std::string& key)> packageUrl;
+  // Where a whole package is kept while its entries are unpacked; empty: gameDir + "/download".
+  std::string scratchDir;
 };
 
 struct RepairResult {

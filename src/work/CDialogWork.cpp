@@ -2,6 +2,10 @@
 
 #include <unistd.h>
 
+#include <chrono>
+#include <climits>
+#include <cstdio>
+
 #include <QComboBox>
 #include <QGuiApplication>
 #include <QPaintEvent>
@@ -75,6 +79,7 @@ void CDialogWork::OnDestroy() {
   // No report of a job of this page may reach it once it is gone.
   services_.downloader->RemoveListener(this);
   extraction.Stop();
+  m_repairJob.CancelAndWait();
 }
 
 bool CDialogWork::OnInitDialog() {
@@ -102,7 +107,8 @@ bool CDialogWork::OnInitDialog() {
   AddButton(IDC_RECHARGE, layout.btn_recharge, {10, 11, 12, 10});
   AddButton(IDC_REGISTER, layout.btn_register, {13, 14, 15, 13});
   AddButton(IDC_PASSWORD, layout.btn_password, {35, 36, 37, 38});
-  AddButton(IDC_UPDATE, layout.btn_update, {16, 17, 18, 16});
+  m_updateButton = AddButton(IDC_UPDATE, layout.btn_update, {16, 17, 18, 16});
+  m_updateButton->setEnabled(false);
   m_windowedCheck = AddButton(IDC_WINDOWED, layout.btn_windows, {40, 41, 40, 40}, CPngButton::CheckBox);
 
   m_serverTree->setGeometry(layout.list_server.x - pageRect.left, layout.list_server.y - pageRect.top,
@@ -199,7 +205,12 @@ void CDialogWork::OnTimer(int id) {
     }
     return;
   }
-  if (id == kProgressTimer) session_->OnProgressTick();
+  if (id == kProgressTimer) {
+    if (m_repairJob.running())
+      ShowCheckProgress();
+    else
+      session_->OnProgressTick();
+  }
 }
 
 std::string CDialogWork::BaseUrl() const { return settings.useCdnHost ? CdnBaseUrl() : StorageBaseUrl(); }
@@ -237,7 +248,12 @@ void CDialogWork::DownloadServerPackage() { session_->DownloadServerPackage(); }
 
 void CDialogWork::SetProgressTimer() { SetTimer(kProgressTimer, 100); }
 void CDialogWork::KillProgressTimer() { KillTimer(kProgressTimer); }
-void CDialogWork::DisableStart() { m_startButton->setEnabled(false); }
+void CDialogWork::DisableStart() { EnableStart(false); }
+
+void CDialogWork::EnableStart(bool enabled) {
+  m_startButton->setEnabled(enabled);
+  m_updateButton->setEnabled(enabled);
+}
 
 void CDialogWork::ShowFileProgress(int32_t done, int32_t total) {
   fileDone = done;
@@ -250,8 +266,106 @@ void CDialogWork::ShowOverallProgress(int32_t done, int32_t total) {
 }
 
 void CDialogWork::RefreshBars() { UpdateBars(); }
-void CDialogWork::UpdateFailed(const UpdateFailure& failure) { ShowRetryPrompt(failure.text); }
-void CDialogWork::StartTheGame() { StartGame(); }
+void CDialogWork::UpdateFailed(const UpdateFailure& failure) {
+  // Without a selected server the update button's road ends before the server data: the
+  // packages are checked all the same.
+  if (m_checkRoad && failure.kind == UpdateFailure::kNoServer) {
+    BeginCheck();
+    return;
+  }
+  m_checkRoad = false;
+  ShowRetryPrompt(failure.text);
+}
+
+void CDialogWork::StartTheGame() {
+  if (m_checkRoad)
+    BeginCheck();
+  else
+    StartGame();
+}
+
+void CDialogWork::OnUpdateButton() {
+  if (!m_updateButton || !m_updateButton->isEnabled() || m_checkRoad || selectedServer) return;
+  // The server selected in the tree has its data checked too; none: the packages only.
+  m_checkServerId.reset();
+  if (QTreeWidgetItem* item = m_serverTree->currentItem())
+    if (ServerRecord* server = AsServer(static_cast<RecordHeader*>(CMyTreeCtrl::ItemData(item))))
+      if (!server->id.empty()) m_checkServerId = server->id;
+  m_checkRoad = true;
+  EnableStart(false);
+  session_->StartUpdate(BaseUrl(), OtherBaseUrl(), m_checkServerId);
+}
+
+void CDialogWork::BeginCheck() {
+  GameRepairRequest request;
+  request.gameDir = launcherDir;
+  request.baseUrl = session_->baseUrl();
+  const ServerDataPlan& plan = session_->serverData();
+  // The road has just fetched (and, with a trusted key, proven) this server's data list.
+  if (m_checkServerId && plan.hasData && plan.serverDataId == *m_checkServerId) {
+    request.serverDataId = plan.serverDataId;
+    request.serverDataDir = plan.serverDataDir;
+    request.serverDataListPath = plan.listLocalPath;
+  }
+  EnableStart(false);
+  fileDone = fileTotal = 0;
+  overallDone = overallTotal = 0;
+  UpdateBars();
+  m_repairJob.Start(std::move(request), [this] {
+    QMetaObject::invokeMethod(
+        this, [this] { FinishCheck(); }, Qt::QueuedConnection);
+  });
+  SetTimer(kProgressTimer, 100);
+}
+
+void CDialogWork::ShowCheckProgress() {
+  // The bars count in 32 bits: large byte counts are scaled down together.
+  int64_t done = m_repairJob.bytesDone, total = m_repairJob.bytesTotal;
+  while (total > INT32_MAX) {
+    done >>= 1;
+    total >>= 1;
+  }
+  fileDone = static_cast<int32_t>(done);
+  fileTotal = static_cast<int32_t>(total);
+  overallDone = static_cast<int32_t>(m_repairJob.packagesDone);
+  overallTotal = static_cast<int32_t>(m_repairJob.packagesTotal);
+  UpdateBars();
+}
+
+void CDialogWork::FinishCheck() {
+  if (!m_checkRoad || m_repairJob.running()) return;
+  KillTimer(kProgressTimer);
+  ShowCheckProgress();
+  const GameRepairOutcome outcome = m_repairJob.TakeOutcome();
+  m_checkRoad = false;
+  for (const std::string& line : outcome.details) DebugOutput(line);
+  switch (outcome.kind) {
+    case GameRepairOutcome::kCancelled:
+      return;  // the launcher is closing
+    case GameRepairOutcome::kFailed:
+      ShowRetryPrompt(DownloadFailureText(outcome.path, outcome.code));
+      return;
+    case GameRepairOutcome::kWhole:
+      MessageBox(Utf8ToAnsi("游戏文件完整，无需修复。"), Utf8ToAnsi("更新文件"), MB_OK | MB_ICONINFORMATION);
+      break;
+    case GameRepairOutcome::kRepaired: {
+      char text[256];
+      std::snprintf(text, sizeof text, Utf8ToAnsi("已修复%d个文件。").c_str(),
+                    static_cast<int>(outcome.repaired));
+      MessageBox(text, Utf8ToAnsi("更新文件"), MB_OK | MB_ICONINFORMATION);
+      break;
+    }
+  }
+  EnableStart(true);
+}
+
+void CDialogWork::CancelCheck() {
+  // Hashing and unpacking stop within a read; a list or package request under way may hold the
+  // job until it ends, and the launcher does not wait for that: a repair in flight only leaves
+  // its temporary file beside its place, never a half-written file in it.
+  if (!m_repairJob.CancelAndWaitAtMost(std::chrono::seconds(3)))
+    DebugOutput("the check did not stop in time");
+}
 
 std::string CDialogWork::GameParameters() const {
   if (!selectedServer) return {};
@@ -273,7 +387,7 @@ void CDialogWork::StartGame() {
     // Nothing runs: the launcher stays, says why, and lets the player start again.
     MessageBox(error, Utf8ToAnsi("启动失败"), MB_OK | MB_ICONERROR);
     selectedServer = nullptr;
-    m_startButton->setEnabled(true);
+    EnableStart(true);
     return;
   }
   ExitProcess(0);
@@ -362,7 +476,7 @@ void CDialogWork::HandleDownloadFinish(int taskCode, const std::string& url, con
     mainPageUrl = serverList.mainPageUrl;
     if (step.navigateTo) m_browser.Navigate(*step.navigateTo);
     FillServerTree();
-    if (step.enableStart) m_startButton->setEnabled(true);
+    if (step.enableStart) EnableStart(true);
     TraceTiming("server-tree");
   } else {
     // A failed download in any stage, and the update road's stages.
@@ -434,10 +548,14 @@ void CDialogWork::OnCommand(int id) {
     case IDC_START:
       OnStart();
       break;
+    case IDC_UPDATE:
+      OnUpdateButton();
+      break;
     case IDC_MINIMIZE:
       window()->showMinimized();
       break;
     case IDC_CLOSE:
+      CancelCheck();
       ExitProcess(0);
       break;
     case IDC_WEBSITE:

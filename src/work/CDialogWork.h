@@ -15,6 +15,7 @@
 #include "update/CExtractionQueue.h"
 #include "update/UpdateManifest.h"
 #include "update/UpdateSession.h"
+#include "work/GameRepairJob.h"
 #include "work/GameSettings.h"
 #include "work/LauncherInfo.h"
 #include "work/ServerList.h"
@@ -108,10 +109,20 @@ class CDialogWork : public CSkinPage, public IDownLoadFile, private IProgressTim
   void CheckServerData();
   void DownloadServerPackage();
   void StartGame();
+  // The update button: the update road as the start command runs it, without starting the
+  // game, then the game folder and the selected server's data checked and repaired on a
+  // worker thread. One message box at the end; a failure goes to the retry prompt.
+  void OnUpdateButton();
+  // Stops a check or repair under way and waits for it (the launcher is closing).
+  void CancelCheck();
+  // True from the update button until its message box.
+  bool updateButtonRunning() const { return m_checkRoad; }
+  bool checkRunning() const { return m_repairJob.running(); }
   // The game client's parameters for the selected server.
   std::string GameParameters() const;
 
   CPngButton* startButton() const { return m_startButton; }
+  CPngButton* updateButton() const { return m_updateButton; }
   CPngButton* windowedCheck() const { return m_windowedCheck; }
   CMyTreeCtrl* serverTree() const { return m_serverTree; }
   QComboBox* resolutionCombo() const { return m_resolutionCombo; }
@@ -151,6 +162,12 @@ class CDialogWork : public CSkinPage, public IDownLoadFile, private IProgressTim
   // The base that "HuaWeiCDN" did not choose; it holds the same tree.
   std::string OtherBaseUrl() const;
   void QueueDownload(const DownloadRequest& request, DownloadExpectations expect = {});
+  // The start and update buttons go together.
+  void EnableStart(bool enabled);
+  // After the road of the update button: the check and repair on the worker.
+  void BeginCheck();
+  void FinishCheck();
+  void ShowCheckProgress();
 
   // What the update session needs of the page.
   void SetProgressTimer() override;
@@ -178,9 +195,14 @@ class CDialogWork : public CSkinPage, public IDownLoadFile, private IProgressTim
   QComboBox* m_resolutionCombo = nullptr;
   QComboBox* m_qualityCombo = nullptr;
   CPngButton* m_startButton = nullptr;
+  CPngButton* m_updateButton = nullptr;
   CPngButton* m_windowedCheck = nullptr;
   CWebBrowser2 m_browser;
   QBasicTimer m_startTimer, m_progressTimer;
+  // The update button's run: the road, then the job.
+  bool m_checkRoad = false;
+  std::optional<std::string> m_checkServerId;
+  GameRepairJob m_repairJob;
 };
 
 }  // namespace zarn

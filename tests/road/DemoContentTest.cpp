@@ -13,6 +13,7 @@
 #include "DemoServer.h"
 #include "support/TestSupport.h"
 #include "update/Extract.h"
+#include "update/GameCheck.h"
 #include "update/UpdateManifest.h"
 #include "work/ServerList.h"
 
@@ -129,6 +130,41 @@ TEST(DemoUpdateContent, ServesAWholeUpdate) {
     }
   }
   EXPECT_GE(withData, 2u);
+}
+
+// The demo announces a per-file list for every package, so the update button's check works
+// on a folder the demo installed: whole at first, and a damaged file is found.
+TEST(DemoUpdateContent, AnnouncesListsThatTheCheckOfAnInstalledFolderAccepts) {
+  test::CodeSetGuard utf8("UTF-8");
+  Running demo(ZARN_DEMO_CONTENT);
+  ASSERT_EQ(demo.server.setupError(), "");
+  TempDir game;
+  ASSERT_TRUE(demo.Fetch("/public/update.xml", game.file("update.xml")));
+  PackageList published;
+  LoadPackageList(game.file("update.xml"), published);
+  std::string anyFile;
+  for (const auto& [key, version] : published) {
+    if (key.find(".zip") == std::string::npos) continue;
+    ASSERT_TRUE(demo.Fetch("/public/zip/" + key, game.file("download/" + key)));
+    ASSERT_EQ(ExtractArchive(game.file("download/" + key), game.path()), kExtractOk);
+    anyFile = demo::ArchiveEntryNames(std::string(ZARN_DEMO_CONTENT) + "/public/zip/" + key).back();
+  }
+
+  GameCheckOptions options;
+  options.gameDir = game.path();
+  options.baseUrl = demo.server.BaseUrl() + "/";
+  GameCheckResult check = CheckGame(options);
+  EXPECT_TRUE(check.complete) << (check.errors.empty() ? "" : check.errors.front());
+  // A package that is not an archive installs no files of its own: nothing lists it.
+  EXPECT_EQ(check.withoutList, std::vector<std::string>{"notes.txt"});
+  EXPECT_GE(check.files, 5u);
+  EXPECT_TRUE(check.broken.empty());
+
+  WriteFile(game.file(anyFile), "damaged");
+  check = CheckGame(options);
+  ASSERT_EQ(check.broken.size(), 1u);
+  EXPECT_EQ(check.broken[0].listed.path, anyFile);
+  EXPECT_FALSE(check.broken[0].missing);
 }
 
 TEST(DemoUpdateContent, ArchivesAreTheSameEveryTimeAndHoldOnlyTheirFolder) {

@@ -11,9 +11,12 @@
 #include <memory>
 #include <sstream>
 #include <thread>
+#include <vector>
 
 #include "DemoArchive.h"
 #include "app/Version.h"
+#include "update/FileList.h"
+#include "util/Sha256.h"
 
 namespace zarn::demo {
 namespace {
@@ -121,6 +124,7 @@ DemoServer::DemoServer(std::string contentDir) {
   while (content_.size() > 1 && content_.back() == '/') content_.pop_back();
 
   BuildArchives(content_, "");
+  if (setupError_.empty()) AnnounceFileLists();
 
   server_.Get(".*", [this](const httplib::Request& req, httplib::Response& res) { HandleGet(req, res); });
   server_.Post("/View/UserRegInter",
@@ -168,6 +172,59 @@ void DemoServer::BuildArchives(const std::string& folder, const std::string& rel
     }
     archives_[path] = archive;
   }
+}
+
+// The per-file lists of the packages and server data archives, as the publishing tool writes
+// them, so that the update button has something to check against in the demo:
+// "public/index/<key>.lst" with an "index" attribute on the package's entry of
+// "public/update.xml", and "ClientData/<id>.lst" with an "index" line in "ClientData/<id>.md5".
+// Made once, beside the archives, and served like them.
+void DemoServer::AnnounceFileLists() {
+  std::map<std::string, std::string> packageIndex, serverIndex;  // key or id -> list's SHA-256
+  const std::map<std::string, std::string> archives = archives_;
+  for (const auto& [path, archive] : archives) {
+    const bool package = path.rfind("public/zip/", 0) == 0 && path.find('/', 11) == std::string::npos;
+    const bool server = path.rfind("ClientData/", 0) == 0 && path.find('/', 11) == std::string::npos;
+    if (!package && !server) continue;
+    std::vector<ListedFile> files;
+    std::string error;
+    if (!FileListOfArchive(archive, &files, &error)) {
+      setupError_ = path + ": " + error;
+      return;
+    }
+    const std::string text = FileListText(files);
+    const std::string name = path.substr(path.rfind('/') + 1);  // the key, or "<id>.zip"
+    const std::string listPath =
+        package ? "public/index/" + name + ".lst" : "ClientData/" + name.substr(0, name.size() - 4) + ".lst";
+    if (!Made(listPath, text)) return;
+    (package ? packageIndex[name] : serverIndex[name.substr(0, name.size() - 4)]) = Sha256Hex(text);
+  }
+  // The manifest: each announced package gets its list's hash after its key.
+  std::string manifest = ReadWhole(content_ + "/public/update.xml");
+  for (const auto& [key, hash] : packageIndex) {
+    const std::string mark = "key=\"" + key + "\"";
+    const size_t at = manifest.find(mark);
+    if (at != std::string::npos) manifest.insert(at + mark.size(), " index=\"" + hash + "\"");
+  }
+  if (!manifest.empty() && !Made("public/update.xml", manifest)) return;
+  for (const auto& [id, hash] : serverIndex) {
+    std::string list = ReadWhole(content_ + "/ClientData/" + id + ".md5");
+    if (list.empty()) continue;
+    if (list.back() != '\n') list += '\n';
+    if (!Made("ClientData/" + id + ".md5", list + "index " + hash + "\n")) return;
+  }
+}
+
+bool DemoServer::Made(const std::string& path, const std::string& text) {
+  const std::string file = cacheDir_ + "/" + std::to_string(archives_.size()) + ".made";
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out << text;
+  if (!out.flush()) {
+    setupError_ = "cannot write " + file;
+    return false;
+  }
+  archives_[path] = file;
+  return true;
 }
 
 int DemoServer::Bind(int port) {

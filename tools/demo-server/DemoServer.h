@@ -10,7 +10,9 @@
 //    "/Interface/ClientLogonJson?id=1033" is the file "Interface/ClientLogonJson@id=1033";
 //  - a folder whose name ends in ".zip" is served as a zip archive of what it holds, made when
 //    the server starts (DemoArchive.h): "public/zip/base.zip/" gives "/public/zip/base.zip".
-//    That is how the update packages and the servers' data archives are kept as plain files.
+//    That is how the update packages and the servers' data archives are kept as plain files;
+//  - every package and server data archive gets its per-file list, announced in the manifest
+//    ("index" attributes) and in the server's data list ("index" line), as published trees have.
 // The registration endpoint (POST "/View/UserRegInter") answers in JSON.
 #pragma once
 
@@ -35,7 +37,8 @@ class DemoServer {
   DemoServer& operator=(const DemoServer&) = delete;
 
   const std::string& setupError() const { return setupError_; }
-  // The archives made at start: request path (without the leading "/") → archive file.
+  // The files made at start (archives, lists, the manifest and data lists that announce the
+  // lists): request path (without the leading "/") → file.
   const std::map<std::string, std::string>& archives() const { return archives_; }
   // Sends files (not templates) at no more than this many bytes a second, so that a player
   // can watch the launcher's progress bars; 0 (the default) sends at full speed.
@@ -67,6 +70,9 @@ class DemoServer {
 
  private:
   void BuildArchives(const std::string& folder, const std::string& relative);
+  void AnnounceFileLists();
+  // Serves text at path (without the leading "/") from a file made beside the archives.
+  bool Made(const std::string& path, const std::string& text);
   void HandleGet(const httplib::Request& req, httplib::Response& res);
   void HandleRegistration(const httplib::Request& req, httplib::Response& res);
 

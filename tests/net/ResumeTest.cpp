@@ -1,6 +1,7 @@
 // Resumable downloads against nginx, with the fault proxy in front of it.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -185,6 +186,39 @@ TEST_F(ResumeTest, KilledWorkerIsContinuedByTheNextRun) {
   EXPECT_EQ(Fetch(e), 0);
   ExpectWhole();
   EXPECT_EQ(proxy.BodyBytesSent() - sentBefore, static_cast<int64_t>(body.size()) - half);
+}
+
+TEST_F(ResumeTest, ADiskThatFillsDuringAResumedDownloadFailsAndTheNextRunGoesOn) {
+  proxy.Plan({Fault::DropAfter(kMiB)});
+  const DownloadExpectations e = Expect();
+  ASSERT_EQ(FetchOnce(e), kErrorShortReply);
+  ASSERT_EQ(FileSize(Part()), kMiB);
+
+  // The resumed download in a process whose files may not grow beyond 2 MiB.
+  proxy.Plan({});
+  const std::string size = std::to_string(e.size);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG instead
+    const rlimit limit{static_cast<rlim_t>(2 * kMiB), static_cast<rlim_t>(2 * kMiB)};
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(126);
+    ::execl(ZARN_NET_FETCH, ZARN_NET_FETCH, proxy.url("/pkg.zip").c_str(), Local().c_str(), size.c_str(),
+            e.sha256.c_str(), e.identity.c_str(), static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 1);  // failed, not whole
+  EXPECT_FALSE(test::Exists(Local()));
+  EXPECT_EQ(FileSize(Part()), 2 * kMiB);
+
+  // With room again the file goes on from what reached the disk.
+  const int64_t sentBefore = proxy.BodyBytesSent();
+  EXPECT_EQ(Fetch(e), 0);
+  ExpectWhole();
+  EXPECT_EQ(proxy.BodyBytesSent() - sentBefore, static_cast<int64_t>(body.size()) - 2 * kMiB);
 }
 
 TEST_F(ResumeTest, AnswersThatCannotContinueTheFileStartItOver) {

@@ -668,11 +668,15 @@ TEST_F(FileDownTest, HttpsIsSpokenOverTls) {
                  &recorder);
   ASSERT_TRUE(recorder.WaitForFinishes(1));
   EXPECT_NE(recorder.finishes()[0].a, 0);
+  // A handshake that outlasts the short connect limit of these tests (a slow sanitizer run) is
+  // a connection not made, which the worker tries again: every try must speak TLS.
   const auto requests = server.requests();
-  ASSERT_EQ(requests.size(), 1u);
-  ASSERT_GE(requests[0].size(), 2u);
-  EXPECT_EQ(static_cast<unsigned char>(requests[0][0]), 0x16);
-  EXPECT_EQ(static_cast<unsigned char>(requests[0][1]), 0x03);
+  ASSERT_GE(requests.size(), 1u);
+  for (const std::string& request : requests) {
+    ASSERT_GE(request.size(), 2u);
+    EXPECT_EQ(static_cast<unsigned char>(request[0]), 0x16);
+    EXPECT_EQ(static_cast<unsigned char>(request[1]), 0x03);
+  }
   EXPECT_FALSE(test::Exists(Local("tls")));
 }
 

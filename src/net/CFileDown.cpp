@@ -39,9 +39,11 @@ void Report(const char* what, F&& call) {
 
 int ClampToInt(int64_t value) { return value > INT_MAX ? INT_MAX : static_cast<int>(value); }
 
-// Under a rate cap libcurl's limiter works in pieces of the receive buffer: smaller pieces
-// keep it close to the cap.
-constexpr long kCappedTransferBuffer = 64 << 10;
+// Under a rate cap the bytes are let in by pieces of the receive buffer: small pieces keep the
+// rate close to the cap and the holds short.
+long CappedTransferBuffer(int64_t rate) {
+  return static_cast<long>(std::clamp<int64_t>(rate / 16, 1024, 64 << 10));
+}
 
 net::TransferOptions RequestOf(const std::string& url, const DownloadSettings& settings) {
   net::TransferOptions options;
@@ -55,7 +57,8 @@ net::TransferOptions RequestOf(const std::string& url, const DownloadSettings& s
   options.connectRetries = settings.connectRetries;
   options.retryNameLookup = true;
   options.stallLimit = settings.receiveTimeout;
-  options.bufferSize = settings.maxReceiveRate > 0 ? kCappedTransferBuffer : kTransferBuffer;
+  options.bufferSize =
+      settings.maxReceiveRate > 0 ? CappedTransferBuffer(settings.maxReceiveRate) : kTransferBuffer;
   return options;
 }
 
@@ -145,6 +148,12 @@ class CFileDown::Active {
   std::chrono::steady_clock::time_point wakeAt;
 
  protected:
+  net::TransferOptions Request() {
+    net::TransferOptions options = RequestOf(job->url, owner_.m_settings);
+    if (owner_.m_settings.maxReceiveRate > 0)
+      options.admit = [this](size_t bytes) { return owner_.TakeReceiveBytes(bytes); };
+    return options;
+  }
   Next StartTransfer(const std::vector<net::Validator*>& validators, net::Sink& sink) {
     if (!transfer->Begin(sink, validators)) return Complete(transfer->Finish());
     return Next::kTransfer;
@@ -170,7 +179,7 @@ class CFileDown::PlainJob : public Active {
   using Active::Active;
 
   Next Begin() override {
-    transfer = std::make_unique<net::Transfer>(RequestOf(job->url, owner_.m_settings));
+    transfer = std::make_unique<net::Transfer>(Request());
     file_ = std::make_unique<net::FileSink>(job->localPath);
     file_->onOpened = [this](const net::ReplyHead& head) {
       total_ = head.announced;
@@ -249,7 +258,7 @@ class CFileDown::ResumableJob : public Active {
     // A file that was whole when the launcher stopped needs no request.
     if (job->expect.size >= 0 && part.Offset() == job->expect.size && part.Offset() > 0)
       return CheckAndCommit();
-    net::TransferOptions options = RequestOf(job->url, owner_.m_settings);
+    net::TransferOptions options = Request();
     for (std::string& line : part.RequestHeaders()) options.headers.push_back(std::move(line));
     transfer = std::make_unique<net::Transfer>(std::move(options));
     if (furthest_ < 0) furthest_ = part.Offset();
@@ -445,11 +454,6 @@ void CFileDown::Advance(void* multiHandle, Active& active, int step) {
   auto* multi = static_cast<CURLM*>(multiHandle);
   switch (static_cast<Active::Next>(step)) {
     case Active::Next::kTransfer: {
-      size_t inFlight = 1;
-      for (const auto& a : m_active) inFlight += a->inMulti ? 1 : 0;
-      if (m_settings.maxReceiveRate > 0)
-        active.transfer->SetMaxReceiveRate(
-            std::max<int64_t>(1, m_settings.maxReceiveRate / static_cast<int64_t>(inFlight)));
       if (curl_multi_add_handle(multi, active.transfer->Handle()) != CURLM_OK) {
         DebugOutput("download " + active.job->url + ": cannot start the transfer");
         Finish(active, CURLE_FAILED_INIT);
@@ -474,16 +478,39 @@ void CFileDown::Finish(Active& active, int errorCode) {
   active.over = true;
 }
 
-void CFileDown::ApplyRateCap() {
-  if (m_settings.maxReceiveRate <= 0) return;
-  size_t inFlight = 0;
-  for (const auto& a : m_active) inFlight += a->inMulti ? 1 : 0;
-  if (inFlight == 0 || inFlight == m_ratedTransfers) return;
-  m_ratedTransfers = inFlight;
-  // One cap for all: each transfer in flight gets an equal share of it.
-  const int64_t share = std::max<int64_t>(1, m_settings.maxReceiveRate / static_cast<int64_t>(inFlight));
-  for (const auto& a : m_active)
-    if (a->inMulti) a->transfer->SetMaxReceiveRate(share);
+void CFileDown::RefillReceiveBytes() {
+  const auto now = std::chrono::steady_clock::now();
+  const double rate = static_cast<double>(m_settings.maxReceiveRate);
+  // A quarter second's worth at most: an idle moment does not buy a burst beyond the cap.
+  const double most =
+      std::max(rate / 4, static_cast<double>(CappedTransferBuffer(m_settings.maxReceiveRate)));
+  m_receiveBytes =
+      std::min(most, m_receiveBytes + rate * std::chrono::duration<double>(now - m_receiveRefilled).count());
+  m_receiveRefilled = now;
+}
+
+bool CFileDown::TakeReceiveBytes(size_t bytes) {
+  RefillReceiveBytes();
+  if (m_receiveBytes <= 0) return false;
+  m_receiveBytes -= static_cast<double>(bytes);
+  return true;
+}
+
+void CFileDown::UnpauseHeldTransfers() {
+  if (m_settings.maxReceiveRate <= 0 || m_active.empty()) return;
+  RefillReceiveBytes();
+  const size_t n = m_active.size();
+  const size_t from = m_unpauseFrom++ % n;
+  for (size_t i = 0; i < n && m_receiveBytes > 0; ++i) {
+    Active& a = **std::next(m_active.begin(), static_cast<std::ptrdiff_t>((from + i) % n));
+    if (a.inMulti && a.transfer->Paused()) a.transfer->Unpause();
+  }
+}
+
+std::chrono::milliseconds CFileDown::UntilReceiveBytes() const {
+  if (m_receiveBytes > 0) return std::chrono::milliseconds(0);
+  return std::chrono::milliseconds(
+      1 + static_cast<int64_t>(-m_receiveBytes * 1000 / static_cast<double>(m_settings.maxReceiveRate)));
 }
 
 void CFileDown::Run() {
@@ -544,7 +571,7 @@ void CFileDown::Run() {
       }
       m_active.remove_if([](const auto& a) { return a->over; });
     }
-    ApplyRateCap();
+    UnpauseHeldTransfers();
     if (m_active.empty()) continue;
 
     // Sleep until libcurl has something to do, a wait runs out or AddTask wakes the loop.
@@ -552,6 +579,8 @@ void CFileDown::Run() {
     curl_multi_timeout(multi, &timeout);
     if (timeout < 0 || timeout > 1000) timeout = 1000;
     for (const auto& a : m_active) {
+      if (a->inMulti && a->transfer->Paused())
+        timeout = std::min<long>(timeout, static_cast<long>(UntilReceiveBytes().count()));
       if (!a->waiting) continue;
       const auto until =
           std::chrono::duration_cast<std::chrono::milliseconds>(a->wakeAt - std::chrono::steady_clock::now());

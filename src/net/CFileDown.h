@@ -152,7 +152,12 @@ class CFileDown : public IDownloader {
   // Carries out a job's next step (an Active::Next).
   void Advance(void* multi, Active& active, int step);
   void Finish(Active& active, int errorCode);
-  void ApplyRateCap();
+  // The shared receive cap: a piece is taken while the bucket holds bytes (it may go into
+  // debt by one piece); held transfers go on once it has refilled.
+  bool TakeReceiveBytes(size_t bytes);
+  void RefillReceiveBytes();
+  void UnpauseHeldTransfers();
+  std::chrono::milliseconds UntilReceiveBytes() const;
   bool HasJobs();
   void Wake();
   // Reports of a job go to its listener unless that was withdrawn (under the report lock).
@@ -173,7 +178,9 @@ class CFileDown : public IDownloader {
   // held while a report runs and taken before m_jobsLock.
   std::recursive_mutex m_reportLock;
   std::list<std::unique_ptr<Active>> m_active;
-  size_t m_ratedTransfers = 0;  // transfers the cap was last shared among
+  double m_receiveBytes = 0;  // the cap's bucket (worker thread only)
+  std::chrono::steady_clock::time_point m_receiveRefilled = std::chrono::steady_clock::now();
+  size_t m_unpauseFrom = 0;  // whom to let go first next time, so that all get their turn
 };
 
 }  // namespace zarn

@@ -79,6 +79,7 @@ struct Attempt {
   bool bodyRefused = false;
   bool sinkStopped = false;
   bool rejected = false;
+  bool paused = false;  // held by options->admit
 
   // The stall watchdog: any byte moving either way, or a header or body piece, is activity.
   bool watching = false;
@@ -150,6 +151,10 @@ struct Attempt {
     if (!a->bodyWanted) {
       a->bodyRefused = true;
       return CURL_WRITEFUNC_ERROR;
+    }
+    if (a->options->admit && !a->options->admit(bytes)) {
+      a->paused = true;
+      return CURL_WRITEFUNC_PAUSE;  // libcurl hands the same piece again after Unpause
     }
     const std::string_view piece(data, bytes);
     if (!a->sink->Write(piece)) {
@@ -386,8 +391,6 @@ void Transfer::Apply(Attempt& attempt, curl_slist* headers, char* errorBuffer) {
   if (o.connectTimeout.count() > 0)
     curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(o.connectTimeout.count()));
   if (o.bufferSize > 0) curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, o.bufferSize);
-  if (m_maxReceiveRate > 0)
-    curl_easy_setopt(curl, CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(m_maxReceiveRate));
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Attempt::OnHeader);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &attempt);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Attempt::OnBody);
@@ -398,10 +401,13 @@ void Transfer::Apply(Attempt& attempt, curl_slist* headers, char* errorBuffer) {
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
 }
 
-void Transfer::SetMaxReceiveRate(int64_t bytesPerSecond) {
-  m_maxReceiveRate = bytesPerSecond > 0 ? bytesPerSecond : 0;
-  if (m_curl)
-    curl_easy_setopt(m_curl, CURLOPT_MAX_RECV_SPEED_LARGE, static_cast<curl_off_t>(m_maxReceiveRate));
+bool Transfer::Paused() const { return m_live && m_live->attempt.paused; }
+
+void Transfer::Unpause() {
+  if (!Paused()) return;
+  m_live->attempt.paused = false;
+  m_live->attempt.Touch();
+  curl_easy_pause(m_curl, CURLPAUSE_CONT);
 }
 
 TransferResult Transfer::Run(Sink& sink, const std::vector<Validator*>& validators) {

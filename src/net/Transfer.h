@@ -179,6 +179,10 @@ struct TransferOptions {
   bool stallFromConnect = false;                // the stall clock starts once connected
   RedirectPolicy redirects = RedirectPolicy::Follow;
   long bufferSize = 0;  // libcurl's receive buffer, 0: its default
+  // Asked before each piece of the body is taken (null: always taken). false holds the
+  // transfer, the piece kept by libcurl, until Unpause: for one receive cap that several
+  // transfers share.
+  std::function<bool(size_t bytes)> admit;
 };
 
 struct TransferResult {
@@ -228,9 +232,9 @@ class Transfer {
   bool Again(CURLcode code);
   TransferResult Finish();
 
-  // The most bytes per second this transfer receives (0: no limit); applies at once and to
-  // later attempts.
-  void SetMaxReceiveRate(int64_t bytesPerSecond);
+  // Held by TransferOptions::admit; Unpause lets it go on (the wait does not count as a stall).
+  bool Paused() const;
+  void Unpause();
 
  private:
   struct Live;
@@ -239,7 +243,6 @@ class Transfer {
 
   TransferOptions m_options;
   CURL* m_curl = nullptr;
-  int64_t m_maxReceiveRate = 0;
   std::unique_ptr<Live> m_live;
 };
 

@@ -259,14 +259,19 @@ void UpdateSession::ShowDownloadBytes() {
 void UpdateSession::OnBackgroundDone() {
   const Background finished = std::exchange(background_, Background::kNone);
   const int result = backgroundResult_.get();
-  setup_.timer->KillProgressTimer();
   if (finished == Background::kJournal) {
     // Without the record the next round only fetches this package again.
     if (result != 0) DebugOutput("the update journal could not be written");
-    packageBusy_ = false;
+    // A round that ended at the prompt meanwhile (a download failed) goes no further.
+    if (packagesFailed_ || (stage_ != kStagePackage && stage_ != kStagePackageUnpack)) return;
+    setup_.timer->KillProgressTimer();
+    // One at a time, the next package waits for the record; else the next unpacking is
+    // already under way beside it.
+    if (parallel_ <= 1) packageBusy_ = false;
     DownloadNextPackage();
     return;
   }
+  setup_.timer->KillProgressTimer();
   if (finished == Background::kListWrite) {
     // A list that could not be written only makes the next start fetch the archive again.
     setup_.observer->StartTheGame();
@@ -308,7 +313,7 @@ void UpdateSession::PumpPackages() {
     if (!room) break;
     if (packageJobs_.count(key) == 0) StartPackageDownload(key, version);
   }
-  if (packageJobs_.empty() && !packageBusy_ && pendingPackages_.empty()) {
+  if (packageJobs_.empty() && !packageBusy_ && pendingPackages_.empty() && background_ == Background::kNone) {
     stage_ = kStagePackage;
     if (pendingAtStart_ > 0) {
       Step("commit");
@@ -452,6 +457,11 @@ void UpdateSession::PackageFinished() {
   backgroundResult_ = RunInBackground(
       [dir = setup_.gameDir, journal = *journal_] { return WriteJournal(dir, journal) ? 0 : 1; });
   setup_.timer->SetProgressTimer();
+  if (parallel_ > 1) {
+    // The record is written while the next package that is on disk is unpacked.
+    packageBusy_ = false;
+    PumpPackages();
+  }
 }
 
 bool UpdateSession::TryOtherBase(Download& download, int errorCode) {

@@ -232,6 +232,7 @@ void UpdateSession::OnProgressTick() {
 
 void UpdateSession::NoteDownloadProgress(const std::string& localPath, int done, int total) {
   std::lock_guard<std::mutex> lock(progressLock_);
+  progressFed_ = true;
   const auto it = transferBytes_.find(localPath);
   if (it == transferBytes_.end()) return;  // not a package in transfer
   // A try that goes on from the bytes on disk never moves the bar back.
@@ -243,6 +244,7 @@ void UpdateSession::ShowDownloadBytes() {
   int64_t done = 0, total = 0;
   {
     std::lock_guard<std::mutex> lock(progressLock_);
+    if (!progressFed_) return;
     for (const auto& [path, bytes] : transferBytes_) {
       done += std::min(bytes.first, bytes.second);
       total += bytes.second;

@@ -214,6 +214,9 @@ class UpdateSession {
   // Bytes of the packages' transfers as the worker reported them (its thread writes).
   std::mutex progressLock_;
   std::map<std::string, std::pair<int64_t, int64_t>> transferBytes_;
+  // Whether the owner passes the worker's progress on; if not, the worker's own reports keep
+  // driving the green bar, as with one download.
+  bool progressFed_ = false;
   // This round's journal; none when the round cannot be identified.
   std::optional<UpdateJournal> journal_;
   std::pair<std::string, std::string> finishing_;  // key and version text of the package in hand

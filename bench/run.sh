@@ -26,7 +26,7 @@ if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$top" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZARN_BUILD_TESTS=OFF > /dev/null
 fi
 ui=$(sed -n 's/^ZARN_BUILD_UI:BOOL=//p' "$build/CMakeCache.txt")
-targets=(zarn-bench-download zarn-bench-extract zarn-bench-manifest zarn-bench-mirror zarn-bench-repair zarn-bench-resume zarn-bench-startup zarn-bench-trust)
+targets=(zarn-bench-download zarn-bench-extract zarn-bench-manifest zarn-bench-mirror zarn-bench-parallel zarn-bench-repair zarn-bench-resume zarn-bench-startup zarn-bench-trust)
 [ "$ui" != OFF ] && targets+=(zarn zarn-demo-server zarn-bench-servertree zarn-bench-responsive)
 ninja -C "$build" -j2 "${targets[@]}" > /dev/null
 
@@ -63,6 +63,9 @@ run repair "$b/repair/zarn-bench-repair" --runs $repair_runs
 run trust "$b/trust/zarn-bench-trust" --runs $extract_runs
 # nginx (nginx-light) serves the package; one run: the figures are byte counts, not times.
 run resume "$b/resume/zarn-bench-resume" --size-mib 200
+# Several package downloads at once against one at a time, in the same run; nginx and the
+# fault proxy of the tests (delay and pacing) serve. One run: each row is a whole update.
+run parallel "$b/parallel/zarn-bench-parallel"
 if [ "$ui" != OFF ]; then
   run servertree env QT_QPA_PLATFORM=offscreen "$b/servertree/zarn-bench-servertree" --runs $tree_runs
   # The update button's check job hashing a large folder while a window repaints.

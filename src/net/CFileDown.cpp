@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstring>
 #include <optional>
@@ -13,6 +14,7 @@
 #include "net/Transfer.h"
 #include "platform/Process.h"
 #include "util/Debug.h"
+#include "util/IniFile.h"
 #include "util/Paths.h"
 
 namespace zarn {
@@ -37,6 +39,12 @@ void Report(const char* what, F&& call) {
 
 int ClampToInt(int64_t value) { return value > INT_MAX ? INT_MAX : static_cast<int>(value); }
 
+// Under a rate cap the bytes are let in by pieces of the receive buffer: small pieces keep the
+// rate close to the cap and the holds short.
+long CappedTransferBuffer(int64_t rate) {
+  return static_cast<long>(std::clamp<int64_t>(rate / 16, 1024, 64 << 10));
+}
+
 net::TransferOptions RequestOf(const std::string& url, const DownloadSettings& settings) {
   net::TransferOptions options;
   options.url = net::EscapeRequestBytes(url);
@@ -49,7 +57,8 @@ net::TransferOptions RequestOf(const std::string& url, const DownloadSettings& s
   options.connectRetries = settings.connectRetries;
   options.retryNameLookup = true;
   options.stallLimit = settings.receiveTimeout;
-  options.bufferSize = kTransferBuffer;
+  options.bufferSize =
+      settings.maxReceiveRate > 0 ? CappedTransferBuffer(settings.maxReceiveRate) : kTransferBuffer;
   return options;
 }
 
@@ -61,41 +70,278 @@ std::chrono::milliseconds RetryAfter(const std::string& rawHead) {
   return std::chrono::seconds(std::stol(value));
 }
 
+// A whole decimal number of at most nine digits filling the text; -1 when it is not one.
+int64_t ConfigNumber(const std::string& text) {
+  if (text.empty() || text.size() > 9 || text.find_first_not_of("0123456789") != std::string::npos) return -1;
+  return std::stoll(text);
+}
+
 }  // namespace
 
+int ConfiguredDownloads(const std::string& configPath) {
+  const int64_t n = ConfigNumber(GetPrivateProfileString(kSectionLauncher, kKeyDownloads, "", configPath));
+  return n >= 1 && n <= kMaxDownloads ? static_cast<int>(n) : kDefaultDownloads;
+}
+
+int64_t ConfiguredMaxRateKiB(const std::string& configPath) {
+  const int64_t n = ConfigNumber(GetPrivateProfileString(kSectionLauncher, kKeyMaxRateKiB, "", configPath));
+  return n >= 0 && n <= kMaxRateKiBLimit ? n : 0;
+}
+
+DownloadSettings ConfiguredDownloadSettings(const std::string& configPath) {
+  DownloadSettings settings;
+  settings.maxTransfers = ConfiguredDownloads(configPath);
+  settings.maxReceiveRate = ConfiguredMaxRateKiB(configPath) * 1024;
+  return settings;
+}
+
 CFileDown* CFileDown::GetInstance() {
-  static CFileDown instance;
+  static CFileDown instance(ConfiguredDownloadSettings(DirName(GetModulePath()) + "/ClientConfig.cfg"));
   return &instance;
 }
 
-// Forwards the running job's reports to its listener while that is not withdrawn; the report
-// lock keeps RemoveListener waiting until a report under way has returned.
-class CFileDown::Relay : public IDownLoadFile {
+// One running job: its transfer (or its wait before another try) and what it knows between
+// the tries. Only the worker's thread drives it.
+class CFileDown::Active {
  public:
-  explicit Relay(CFileDown& owner) : owner_(owner) {}
-  void OnDownloadStart(int taskCode, std::string url, std::string localPath, int total) override {
-    std::lock_guard<std::recursive_mutex> lock(owner_.m_reportLock);
-    if (owner_.m_reportTo)
-      owner_.m_reportTo->OnDownloadStart(taskCode, std::move(url), std::move(localPath), total);
-  }
-  void OnDownloadProgress(int taskCode, std::string url, std::string localPath, int done,
-                          int total) override {
-    std::lock_guard<std::recursive_mutex> lock(owner_.m_reportLock);
-    if (owner_.m_reportTo)
-      owner_.m_reportTo->OnDownloadProgress(taskCode, std::move(url), std::move(localPath), done, total);
-  }
-  void OnDownloadFinish(int taskCode, std::string url, std::string localPath, int errorCode) override {
-    std::lock_guard<std::recursive_mutex> lock(owner_.m_reportLock);
-    if (owner_.m_reportTo)
-      owner_.m_reportTo->OnDownloadFinish(taskCode, std::move(url), std::move(localPath), errorCode);
-  }
+  enum class Next {
+    kTransfer,  // transfer is set up: add it to the multi handle
+    kWait,      // try again at wakeAt; errorCode is the failure if the worker stops meanwhile
+    kDone,      // over with errorCode
+  };
+  Active(CFileDown& owner, std::unique_ptr<BindStatusCallback> job)
+      : job(std::move(job)), reportTo(this->job->listener), owner_(owner) {}
+  virtual ~Active() = default;
+  virtual Next Begin() = 0;
+  virtual Next Complete(const net::TransferResult& result) = 0;
 
- private:
+  std::unique_ptr<BindStatusCallback> job;
+  IDownLoadFile* reportTo;  // null once withdrawn; under the report lock
+  bool cancelled = false;   // under the report lock
+  std::unique_ptr<net::Transfer> transfer;
+  bool inMulti = false;
+  bool waiting = false;
+  bool over = false;
+  int errorCode = 0;
+  std::chrono::steady_clock::time_point wakeAt;
+
+ protected:
+  net::TransferOptions Request() {
+    net::TransferOptions options = RequestOf(job->url, owner_.m_settings);
+    if (owner_.m_settings.maxReceiveRate > 0)
+      options.admit = [this](size_t bytes) { return owner_.TakeReceiveBytes(bytes); };
+    return options;
+  }
+  Next StartTransfer(const std::vector<net::Validator*>& validators, net::Sink& sink) {
+    if (!transfer->Begin(sink, validators)) return Complete(transfer->Finish());
+    return Next::kTransfer;
+  }
+  Next Done(int code) {
+    errorCode = code;
+    return Next::kDone;
+  }
+  Next Fail(int code, const std::string& why) {
+    DebugOutput("download " + job->url + ": " + why);
+    return Done(code);
+  }
+  template <class F>
+  void Tell(const char* what, F&& call) {
+    owner_.ReportTo(*this, what, std::forward<F>(call));
+  }
   CFileDown& owner_;
 };
 
-CFileDown::CFileDown(DownloadSettings settings)
-    : m_settings(settings), m_relay(std::make_unique<Relay>(*this)) {}
+// One plain request into the local file.
+class CFileDown::PlainJob : public Active {
+ public:
+  using Active::Active;
+
+  Next Begin() override {
+    transfer = std::make_unique<net::Transfer>(Request());
+    file_ = std::make_unique<net::FileSink>(job->localPath);
+    file_->onOpened = [this](const net::ReplyHead& head) {
+      total_ = head.announced;
+      Tell("start", [&](IDownLoadFile* l) {
+        l->OnDownloadStart(job->taskCode, job->url, job->localPath, ClampToInt(total_));
+      });
+    };
+    file_->onWritten = [this](int64_t done) {
+      Tell("progress", [&](IDownLoadFile* l) {
+        l->OnDownloadProgress(job->taskCode, job->url, job->localPath, ClampToInt(done), ClampToInt(total_));
+      });
+    };
+    std::vector<net::Validator*> validators = {&announced_};
+    if (job->expect.size >= 0) validators.push_back(&size_.emplace(job->expect.size, kErrorSizeMismatch));
+    if (!job->expect.sha256.empty())
+      validators.push_back(&hash_.emplace(job->expect.sha256, kErrorHashMismatch));
+    return StartTransfer(validators, *file_);
+  }
+
+  Next Complete(const net::TransferResult& result) override {
+    const std::string& url = job->url;
+    net::FileSink& file = *file_;
+    if (file.Error() != 0)
+      return Fail(-file.Error(), "cannot write " + job->localPath + ": " + std::strerror(file.Error()));
+    if (!file.Opened() && result.head.status != 200 &&
+        (result.code == CURLE_OK || (result.code == CURLE_WRITE_ERROR && result.bodyRefused))) {
+      return Fail(result.head.status >= 100 ? static_cast<int>(result.head.status)
+                                            : static_cast<int>(CURLE_WEIRD_SERVER_REPLY),
+                  "status " + std::to_string(result.head.status));
+    }
+    if (result.code != CURLE_OK && !result.rejected)
+      return Fail(static_cast<int>(result.code), result.errorText);
+    if (result.verdict.error != 0) {
+      DebugOutput("download " + url + ": " + std::to_string(file.Written()) +
+                  " bytes not as expected (error " + std::to_string(result.verdict.error) + ")" +
+                  (result.verdict.discard ? ", deleted" : ""));
+      return Done(result.verdict.error);
+    }
+    return Done(0);
+  }
+
+ private:
+  int64_t total_ = 0;
+  std::unique_ptr<net::FileSink> file_;
+  net::AnnouncedLengthValidator announced_;
+  std::optional<net::ExpectedSizeValidator> size_;
+  std::optional<net::ExpectedSha256Validator> hash_;
+};
+
+// A download continued from its last byte and tried again after transient failures.
+class CFileDown::ResumableJob : public Active {
+ public:
+  ResumableJob(CFileDown& owner, std::unique_ptr<BindStatusCallback> j) : Active(owner, std::move(j)) {
+    part_ = std::make_unique<net::PartialDownload>(
+        job->localPath, job->expect.identity.empty() ? job->url : job->expect.identity, job->expect.size,
+        job->expect.sha256);
+    // One start report for the job; the progress of later tries goes on from the bytes on disk.
+    part_->onOpened = [this](int64_t total) {
+      if (started_) return;
+      started_ = true;
+      Tell("start", [&](IDownLoadFile* l) {
+        l->OnDownloadStart(job->taskCode, job->url, job->localPath, ClampToInt(total));
+      });
+    };
+    part_->onWritten = [this](int64_t done, int64_t total) {
+      Tell("progress", [&](IDownLoadFile* l) {
+        l->OnDownloadProgress(job->taskCode, job->url, job->localPath, ClampToInt(done), ClampToInt(total));
+      });
+    };
+  }
+
+  Next Begin() override {
+    net::PartialDownload& part = *part_;
+    if (!part.Prepare())
+      return Fail(-part.Error(), "cannot use " + part.PartPath() + ": " + std::strerror(part.Error()));
+    // A file that was whole when the launcher stopped needs no request.
+    if (job->expect.size >= 0 && part.Offset() == job->expect.size && part.Offset() > 0)
+      return CheckAndCommit();
+    net::TransferOptions options = Request();
+    for (std::string& line : part.RequestHeaders()) options.headers.push_back(std::move(line));
+    transfer = std::make_unique<net::Transfer>(std::move(options));
+    if (furthest_ < 0) furthest_ = part.Offset();
+    return StartTransfer({&announced_.emplace()}, part);
+  }
+
+  Next Complete(const net::TransferResult& result) override {
+    net::PartialDownload& part = *part_;
+    const DownloadSettings& settings = owner_.m_settings;
+    if (part.Error() != 0)
+      return Fail(-part.Error(), "cannot write " + part.PartPath() + ": " + std::strerror(part.Error()));
+    if (part.TooLong() || part.SizeDiffers()) {
+      part.Discard();
+      return Fail(kErrorSizeMismatch, part.TooLong()
+                                          ? "more bytes than announced, deleted"
+                                          : "the server's length is not the expected one, deleted");
+    }
+    if (part.StartedOver()) {
+      // Bounded: a request from byte 0 cannot be told to start over again by a sane server.
+      if (++startsOver_ <= 3) {
+        DebugOutput("download " + job->url + ": the partial file cannot be continued, starting from 0");
+        return Begin();
+      }
+      return Fail(
+          result.status >= 100 ? static_cast<int>(result.status) : static_cast<int>(CURLE_RANGE_ERROR),
+          "the server keeps refusing the range");
+    }
+
+    int error = 0;
+    std::chrono::milliseconds wait(-1);
+    // A status counts when the exchange itself ended cleanly; a redirect that could not be
+    // followed (a loop, another scheme) fails with libcurl's code, as for every other job.
+    if (result.finalHeadDone && result.head.status != 200 && result.head.status != 206 &&
+        (result.code == CURLE_OK || result.bodyRefused)) {
+      error = static_cast<int>(result.head.status);
+      if (!net::TransientStatus(result.head.status)) return Fail(error, "status " + std::to_string(error));
+      if (result.head.status == 429 || result.head.status == 503) {
+        wait = RetryAfter(result.head.raw);
+        if (wait > settings.retryAfterLimit) wait = settings.retryAfterLimit;
+      }
+    } else if (result.code != CURLE_OK) {
+      error = static_cast<int>(result.code);
+      if (!net::TransientCode(result.code)) return Fail(error, result.errorText);
+      if (result.code == CURLE_COULDNT_CONNECT && job->expect.connectFailureEnds)
+        return Fail(error, result.errorText);
+    } else if (result.verdict.error != 0) {
+      error = result.verdict.error;  // the body ended before its announced length
+    } else if (!result.finalHeadDone) {
+      return Fail(CURLE_WEIRD_SERVER_REPLY, "no reply");
+    } else {
+      return CheckAndCommit();
+    }
+
+    // A try that brought the file further than any try before shows the way works: the count
+    // of tries starts again, so a connection that breaks every few megabytes still brings the
+    // file home. A try that only fetched again what a server without ranges made us drop
+    // does not count as progress, or such a server would be asked for ever.
+    if (part.Done() > furthest_) {
+      furthest_ = part.Done();
+      retries_ = 0;
+    }
+    if (retries_ >= settings.retryWaits.size())
+      return Fail(error, "failed after " + std::to_string(retries_ + 1) + " tries (error " +
+                             std::to_string(error) + ")");
+    if (wait.count() < 0) wait = settings.retryWaits[retries_];
+    ++retries_;
+    DebugOutput("download " + job->url + ": error " + std::to_string(error) + ", trying again in " +
+                std::to_string(wait.count()) + " ms from byte " + std::to_string(part.Done()));
+    errorCode = error;
+    wakeAt = std::chrono::steady_clock::now() + wait;
+    return Next::kWait;
+  }
+
+ private:
+  Next CheckAndCommit() {
+    net::PartialDownload& part = *part_;
+    if (const int wrong = part.Check(kErrorSizeMismatch, kErrorHashMismatch); wrong != 0) {
+      part.Discard();
+      return Fail(wrong, "the whole file is not as expected (error " + std::to_string(wrong) + "), deleted");
+    }
+    if (!part.Commit()) return Fail(-part.Error(), "cannot move the finished file to " + job->localPath);
+    return Done(0);
+  }
+
+  std::unique_ptr<net::PartialDownload> part_;
+  std::optional<net::AnnouncedLengthValidator> announced_;
+  bool started_ = false;
+  size_t retries_ = 0;
+  int startsOver_ = 0;
+  int64_t furthest_ = -1;  // the most of the file that was ever on disk during this job
+};
+
+template <class F>
+void CFileDown::ReportTo(Active& active, const char* what, F&& call) {
+  // The report lock keeps RemoveListener waiting until a report under way has returned.
+  std::lock_guard<std::recursive_mutex> lock(m_reportLock);
+  if (!active.reportTo) return;
+  IDownLoadFile* listener = active.reportTo;
+  Report(what, [&] { call(listener); });
+}
+
+CFileDown::CFileDown(DownloadSettings settings) : m_settings(settings) {
+  net::EnsureCurlReady();
+  m_multi = curl_multi_init();
+}
 
 CFileDown::~CFileDown() {
   {
@@ -106,15 +352,17 @@ CFileDown::~CFileDown() {
     m_running = false;
     m_wake.notify_all();
   }
+  Wake();
   if (m_thread && m_thread->joinable()) m_thread->join();
   {
     std::lock_guard<std::mutex> lock(m_jobsLock);
     m_jobs.clear();
   }
-  {
-    std::lock_guard<std::mutex> lock(m_finishedLock);
-    m_finished.clear();
-  }
+  if (m_multi) curl_multi_cleanup(static_cast<CURLM*>(m_multi));
+}
+
+void CFileDown::Wake() {
+  if (m_multi) curl_multi_wakeup(static_cast<CURLM*>(m_multi));
 }
 
 void CFileDown::AddTask(std::string url, std::string localPath, int taskCode, IDownLoadFile* listener) {
@@ -133,12 +381,15 @@ void CFileDown::AddTask(std::string url, std::string localPath, int taskCode, ID
   // not keep the destructor waiting).
   // The thread is started under the same lock, so the destructor either sees it and joins it
   // or has already stopped the worker and no thread is started.
-  std::lock_guard<std::mutex> lock(m_wakeMutex);
-  if (m_stopping) return;
-  m_running = true;
-  std::call_once(m_threadStarted,
-                 [this] { m_thread = std::make_unique<std::thread>(&CFileDown::Run, this); });
-  m_wake.notify_one();
+  {
+    std::lock_guard<std::mutex> lock(m_wakeMutex);
+    if (m_stopping) return;
+    m_running = true;
+    std::call_once(m_threadStarted,
+                   [this] { m_thread = std::make_unique<std::thread>(&CFileDown::Run, this); });
+    m_wake.notify_one();
+  }
+  Wake();
 }
 
 bool CFileDown::HasJobs() {
@@ -146,55 +397,175 @@ bool CFileDown::HasJobs() {
   return !m_jobs.empty();
 }
 
-void CFileDown::Run() {
-  while (m_running) {
+void CFileDown::StartWaitingJobs(void* multiHandle) {
+  const size_t limit = static_cast<size_t>(std::clamp(m_settings.maxTransfers, 1, kMaxDownloads));
+  for (;;) {
+    Active* started = nullptr;
     {
-      // The map is looked at under the wake mutex, so a job queued before this wait began is
-      // seen here and its signal is not needed.
+      // Taken out of the queue and made a running job in one step under the report lock, so
+      // that a RemoveListener either finds the job waiting or finds it running.
+      std::lock_guard<std::recursive_mutex> reports(m_reportLock);
+      size_t running = 0;
+      for (const auto& a : m_active) running += a->over ? 0 : 1;
+      if (running >= limit) return;
+      std::lock_guard<std::mutex> lock(m_jobsLock);
+      auto next = m_jobs.begin();
+      // Two transfers never write one file: a job for a path in transfer waits for it.
+      while (next != m_jobs.end() && std::any_of(m_active.begin(), m_active.end(), [&](const auto& a) {
+               return !a->over && a->job->localPath == next->first;
+             }))
+        ++next;
+      if (next == m_jobs.end()) return;
+      std::unique_ptr<BindStatusCallback> job = std::move(next->second);
+      m_jobs.erase(next);
+      if (job->expect.resumable)
+        m_active.push_back(std::make_unique<ResumableJob>(*this, std::move(job)));
+      else
+        m_active.push_back(std::make_unique<PlainJob>(*this, std::move(job)));
+      started = m_active.back().get();
+    }
+    Advance(multiHandle, *started, static_cast<int>(started->Begin()));
+  }
+}
+
+void CFileDown::Advance(void* multiHandle, Active& active, int step) {
+  auto* multi = static_cast<CURLM*>(multiHandle);
+  switch (static_cast<Active::Next>(step)) {
+    case Active::Next::kTransfer: {
+      if (curl_multi_add_handle(multi, active.transfer->Handle()) != CURLM_OK) {
+        DebugOutput("download " + active.job->url + ": cannot start the transfer");
+        Finish(active, CURLE_FAILED_INIT);
+        return;
+      }
+      active.inMulti = true;
+      return;
+    }
+    case Active::Next::kWait:
+      active.waiting = true;
+      return;
+    case Active::Next::kDone:
+      Finish(active, active.errorCode);
+      return;
+  }
+}
+
+void CFileDown::Finish(Active& active, int errorCode) {
+  ReportTo(active, "finish", [&](IDownLoadFile* l) {
+    l->OnDownloadFinish(active.job->taskCode, active.job->url, active.job->localPath, errorCode);
+  });
+  active.over = true;
+}
+
+void CFileDown::RefillReceiveBytes() {
+  const auto now = std::chrono::steady_clock::now();
+  const double rate = static_cast<double>(m_settings.maxReceiveRate);
+  // A quarter second's worth at most: an idle moment does not buy a burst beyond the cap.
+  const double most =
+      std::max(rate / 4, static_cast<double>(CappedTransferBuffer(m_settings.maxReceiveRate)));
+  m_receiveBytes =
+      std::min(most, m_receiveBytes + rate * std::chrono::duration<double>(now - m_receiveRefilled).count());
+  m_receiveRefilled = now;
+}
+
+bool CFileDown::TakeReceiveBytes(size_t bytes) {
+  RefillReceiveBytes();
+  if (m_receiveBytes <= 0) return false;
+  m_receiveBytes -= static_cast<double>(bytes);
+  return true;
+}
+
+void CFileDown::UnpauseHeldTransfers() {
+  if (m_settings.maxReceiveRate <= 0 || m_active.empty()) return;
+  RefillReceiveBytes();
+  const size_t n = m_active.size();
+  const size_t from = m_unpauseFrom++ % n;
+  for (size_t i = 0; i < n && m_receiveBytes > 0; ++i) {
+    Active& a = **std::next(m_active.begin(), static_cast<std::ptrdiff_t>((from + i) % n));
+    if (a.inMulti && a.transfer->Paused()) a.transfer->Unpause();
+  }
+}
+
+std::chrono::milliseconds CFileDown::UntilReceiveBytes() const {
+  if (m_receiveBytes > 0) return std::chrono::milliseconds(0);
+  return std::chrono::milliseconds(
+      1 + static_cast<int64_t>(-m_receiveBytes * 1000 / static_cast<double>(m_settings.maxReceiveRate)));
+}
+
+void CFileDown::Run() {
+  auto* multi = static_cast<CURLM*>(m_multi);
+  if (!multi) return;
+  for (;;) {
+    const bool stopping = !m_running;
+    if (!stopping) StartWaitingJobs(multi);
+    if (m_active.empty()) {
+      if (stopping) return;
+      // Nothing to do: sleep until a job comes or the worker stops.
       std::unique_lock<std::mutex> lock(m_wakeMutex);
       m_wake.wait(lock, [this] { return HasJobs() || !m_running; });
+      continue;
     }
-    while (HasJobs()) {
-      if (!m_running) return;
-      ProcessOne();
-      if (!m_running) return;
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+
+    int stillRunning = 0;
+    curl_multi_perform(multi, &stillRunning);
+    int left = 0;
+    while (CURLMsg* message = curl_multi_info_read(multi, &left)) {
+      if (message->msg != CURLMSG_DONE) continue;
+      const auto it = std::find_if(m_active.begin(), m_active.end(), [&](const auto& a) {
+        return a->inMulti && a->transfer->Handle() == message->easy_handle;
+      });
+      if (it == m_active.end()) continue;
+      Active& active = **it;
+      const CURLcode code = message->data.result;
+      curl_multi_remove_handle(multi, active.transfer->Handle());
+      active.inMulti = false;
+      if (active.transfer->Again(code)) {
+        Advance(multi, active, static_cast<int>(Active::Next::kTransfer));
+        continue;
+      }
+      Advance(multi, active, static_cast<int>(active.Complete(active.transfer->Finish())));
     }
+
+    // Jobs whose wait before another try is over; a stopping worker tries nothing again.
+    const auto now = std::chrono::steady_clock::now();
+    for (const auto& a : m_active) {
+      if (!a->waiting || a->over || (!stopping && now < a->wakeAt)) continue;
+      a->waiting = false;
+      if (stopping) {
+        DebugOutput("download " + a->job->url + ": the worker is stopping");
+        Finish(*a, a->errorCode);
+      } else {
+        Advance(multi, *a, static_cast<int>(a->Begin()));
+      }
+    }
+
+    {
+      std::lock_guard<std::recursive_mutex> reports(m_reportLock);
+      for (const auto& a : m_active) {
+        if (a->cancelled) a->over = true;  // ended without a report; its partial file stays
+        if (a->over && a->inMulti) {
+          curl_multi_remove_handle(multi, a->transfer->Handle());
+          a->inMulti = false;
+        }
+      }
+      m_active.remove_if([](const auto& a) { return a->over; });
+    }
+    UnpauseHeldTransfers();
+    if (m_active.empty()) continue;
+
+    // Sleep until libcurl has something to do, a wait runs out or AddTask wakes the loop.
+    long timeout = -1;
+    curl_multi_timeout(multi, &timeout);
+    if (timeout < 0 || timeout > 1000) timeout = 1000;
+    for (const auto& a : m_active) {
+      if (a->inMulti && a->transfer->Paused())
+        timeout = std::min<long>(timeout, static_cast<long>(UntilReceiveBytes().count()));
+      if (!a->waiting) continue;
+      const auto until =
+          std::chrono::duration_cast<std::chrono::milliseconds>(a->wakeAt - std::chrono::steady_clock::now());
+      timeout = std::min<long>(timeout, std::max<long>(0, static_cast<long>(until.count())));
+    }
+    if (timeout > 0) curl_multi_poll(multi, nullptr, 0, static_cast<int>(timeout), nullptr);
   }
-}
-
-bool CFileDown::ProcessOne() {
-  if (!m_running) return false;
-  std::unique_ptr<BindStatusCallback> job;
-  IDownLoadFile* listener = BeginReports(job);
-  if (!job) return m_running;
-  const int errorCode = DownloadFile(*job, listener);
-  if (listener)
-    Report("finish", [&] { listener->OnDownloadFinish(job->taskCode, job->url, job->localPath, errorCode); });
-  EndReports();
-  {
-    std::lock_guard<std::mutex> lock(m_finishedLock);
-    m_finished.push_back(std::move(job));
-  }
-  return m_running;
-}
-
-// Takes the next job out of the queue and makes its listener the relay's, in one step under
-// the report lock, so that a RemoveListener either finds the job waiting or finds it running.
-IDownLoadFile* CFileDown::BeginReports(std::unique_ptr<BindStatusCallback>& job) {
-  std::lock_guard<std::recursive_mutex> reports(m_reportLock);
-  std::lock_guard<std::mutex> lock(m_jobsLock);
-  if (m_jobs.empty()) return nullptr;
-  auto first = m_jobs.begin();
-  job = std::move(first->second);
-  m_jobs.erase(first);
-  m_reportTo = job->listener;
-  return m_reportTo ? m_relay.get() : nullptr;
-}
-
-void CFileDown::EndReports() {
-  std::lock_guard<std::recursive_mutex> reports(m_reportLock);
-  m_reportTo = nullptr;
 }
 
 void CFileDown::RemoveListener(IDownLoadFile* listener) {
@@ -204,177 +575,24 @@ void CFileDown::RemoveListener(IDownLoadFile* listener) {
     std::lock_guard<std::mutex> lock(m_jobsLock);
     std::erase_if(m_jobs, [listener](const auto& entry) { return entry.second->listener == listener; });
   }
-  if (m_reportTo == listener) m_reportTo = nullptr;
+  for (const auto& a : m_active)
+    if (a->job->listener == listener) a->reportTo = nullptr;
+}
+
+void CFileDown::CancelTasks(IDownLoadFile* listener) {
+  if (!listener) return;
+  {
+    std::lock_guard<std::recursive_mutex> reports(m_reportLock);
+    RemoveListener(listener);
+    for (const auto& a : m_active)
+      if (a->job->listener == listener) a->cancelled = true;
+  }
+  Wake();
 }
 
 std::string CFileDown::UserAgent() {
   const std::string name = CanonicalBaseName(BaseFileName(GetModulePath()));
   return name.empty() ? std::string(kShortProductName) : name;
-}
-
-int CFileDown::DownloadFile(const BindStatusCallback& job, IDownLoadFile* listener) {
-  if (job.expect.resumable) return DownloadResumable(job, listener);
-  net::Transfer transfer(RequestOf(job.url, m_settings));
-
-  int64_t total = 0;
-  net::FileSink file(job.localPath);
-  file.onOpened = [&](const net::ReplyHead& head) {
-    total = head.announced;
-    if (listener)
-      Report("start",
-             [&] { listener->OnDownloadStart(job.taskCode, job.url, job.localPath, ClampToInt(total)); });
-  };
-  file.onWritten = [&](int64_t done) {
-    if (listener)
-      Report("progress", [&] {
-        listener->OnDownloadProgress(job.taskCode, job.url, job.localPath, ClampToInt(done),
-                                     ClampToInt(total));
-      });
-  };
-  net::AnnouncedLengthValidator announced;
-  std::optional<net::ExpectedSizeValidator> size;
-  std::optional<net::ExpectedSha256Validator> hash;
-  std::vector<net::Validator*> validators = {&announced};
-  if (job.expect.size >= 0) validators.push_back(&size.emplace(job.expect.size, kErrorSizeMismatch));
-  if (!job.expect.sha256.empty()) validators.push_back(&hash.emplace(job.expect.sha256, kErrorHashMismatch));
-
-  const net::TransferResult result = transfer.Run(file, validators);
-  const std::string& url = job.url;
-  if (file.Error() != 0) {
-    DebugOutput("download " + url + ": cannot write " + job.localPath + ": " + std::strerror(file.Error()));
-    return -file.Error();
-  }
-  if (!file.Opened() && result.head.status != 200 &&
-      (result.code == CURLE_OK || (result.code == CURLE_WRITE_ERROR && result.bodyRefused))) {
-    DebugOutput("download " + url + ": status " + std::to_string(result.head.status));
-    return result.head.status >= 100 ? static_cast<int>(result.head.status)
-                                     : static_cast<int>(CURLE_WEIRD_SERVER_REPLY);
-  }
-  if (result.code != CURLE_OK && !result.rejected) {
-    DebugOutput("download " + url + ": " + result.errorText);
-    return static_cast<int>(result.code);
-  }
-  if (result.verdict.error != 0) {
-    DebugOutput("download " + url + ": " + std::to_string(file.Written()) + " bytes not as expected (error " +
-                std::to_string(result.verdict.error) + ")" + (result.verdict.discard ? ", deleted" : ""));
-    return result.verdict.error;
-  }
-  return 0;
-}
-
-bool CFileDown::WaitBeforeRetry(std::chrono::milliseconds wait) {
-  std::unique_lock<std::mutex> lock(m_wakeMutex);
-  return !m_wake.wait_for(lock, wait, [this] { return m_stopping.load(); });
-}
-
-int CFileDown::DownloadResumable(const BindStatusCallback& job, IDownLoadFile* listener) {
-  const std::string& url = job.url;
-  net::PartialDownload part(job.localPath, job.expect.identity.empty() ? url : job.expect.identity,
-                            job.expect.size, job.expect.sha256);
-  // One start report for the job; the progress of later tries goes on from the bytes on disk.
-  bool started = false;
-  part.onOpened = [&](int64_t total) {
-    if (started || !listener) return;
-    started = true;
-    Report("start", [&] { listener->OnDownloadStart(job.taskCode, url, job.localPath, ClampToInt(total)); });
-  };
-  part.onWritten = [&](int64_t done, int64_t total) {
-    if (listener)
-      Report("progress", [&] {
-        listener->OnDownloadProgress(job.taskCode, url, job.localPath, ClampToInt(done), ClampToInt(total));
-      });
-  };
-  const auto fail = [&](int code, const std::string& why) {
-    DebugOutput("download " + url + ": " + why);
-    return code;
-  };
-  const auto checkAndCommit = [&]() {
-    if (const int wrong = part.Check(kErrorSizeMismatch, kErrorHashMismatch); wrong != 0) {
-      part.Discard();
-      return fail(wrong, "the whole file is not as expected (error " + std::to_string(wrong) + "), deleted");
-    }
-    if (!part.Commit()) return fail(-part.Error(), "cannot move the finished file to " + job.localPath);
-    return 0;
-  };
-
-  size_t retries = 0;
-  int startsOver = 0;
-  int64_t furthest = -1;  // the most of the file that was ever on disk during this job
-  for (;;) {
-    if (!part.Prepare())
-      return fail(-part.Error(), "cannot use " + part.PartPath() + ": " + std::strerror(part.Error()));
-    // A file that was whole when the launcher stopped needs no request.
-    if (job.expect.size >= 0 && part.Offset() == job.expect.size && part.Offset() > 0)
-      return checkAndCommit();
-
-    net::TransferOptions options = RequestOf(url, m_settings);
-    for (std::string& line : part.RequestHeaders()) options.headers.push_back(std::move(line));
-    net::Transfer transfer(std::move(options));
-    if (furthest < 0) furthest = part.Offset();
-    net::AnnouncedLengthValidator announced;
-    const net::TransferResult result = transfer.Run(part, {&announced});
-
-    if (part.Error() != 0)
-      return fail(-part.Error(), "cannot write " + part.PartPath() + ": " + std::strerror(part.Error()));
-    if (part.TooLong() || part.SizeDiffers()) {
-      part.Discard();
-      return fail(kErrorSizeMismatch, part.TooLong()
-                                          ? "more bytes than announced, deleted"
-                                          : "the server's length is not the expected one, deleted");
-    }
-    if (part.StartedOver()) {
-      // Bounded: a request from byte 0 cannot be told to start over again by a sane server.
-      if (++startsOver <= 3) {
-        DebugOutput("download " + url + ": the partial file cannot be continued, starting from 0");
-        continue;
-      }
-      return fail(
-          result.status >= 100 ? static_cast<int>(result.status) : static_cast<int>(CURLE_RANGE_ERROR),
-          "the server keeps refusing the range");
-    }
-
-    int error = 0;
-    std::chrono::milliseconds wait(-1);
-    // A status counts when the exchange itself ended cleanly; a redirect that could not be
-    // followed (a loop, another scheme) fails with libcurl's code, as for every other job.
-    if (result.finalHeadDone && result.head.status != 200 && result.head.status != 206 &&
-        (result.code == CURLE_OK || result.bodyRefused)) {
-      error = static_cast<int>(result.head.status);
-      if (!net::TransientStatus(result.head.status)) return fail(error, "status " + std::to_string(error));
-      if (result.head.status == 429 || result.head.status == 503) {
-        wait = RetryAfter(result.head.raw);
-        if (wait > m_settings.retryAfterLimit) wait = m_settings.retryAfterLimit;
-      }
-    } else if (result.code != CURLE_OK) {
-      error = static_cast<int>(result.code);
-      if (!net::TransientCode(result.code)) return fail(error, result.errorText);
-      if (result.code == CURLE_COULDNT_CONNECT && job.expect.connectFailureEnds)
-        return fail(error, result.errorText);
-    } else if (result.verdict.error != 0) {
-      error = result.verdict.error;  // the body ended before its announced length
-    } else if (!result.finalHeadDone) {
-      return fail(CURLE_WEIRD_SERVER_REPLY, "no reply");
-    } else {
-      return checkAndCommit();
-    }
-
-    // A try that brought the file further than any try before shows the way works: the count
-    // of tries starts again, so a connection that breaks every few megabytes still brings the
-    // file home. A try that only fetched again what a server without ranges made us drop
-    // does not count as progress, or such a server would be asked for ever.
-    if (part.Done() > furthest) {
-      furthest = part.Done();
-      retries = 0;
-    }
-    if (retries >= m_settings.retryWaits.size())
-      return fail(error, "failed after " + std::to_string(retries + 1) + " tries (error " +
-                             std::to_string(error) + ")");
-    if (wait.count() < 0) wait = m_settings.retryWaits[retries];
-    ++retries;
-    DebugOutput("download " + url + ": error " + std::to_string(error) + ", trying again in " +
-                std::to_string(wait.count()) + " ms from byte " + std::to_string(part.Done()));
-    if (!WaitBeforeRetry(wait)) return fail(error, "the worker is stopping");
-  }
 }
 
 }  // namespace zarn

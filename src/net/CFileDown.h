@@ -1,5 +1,6 @@
-// The background download worker: fetches files over HTTP into local files, one at a time, on
-// its own thread, and reports each download's start, progress and end to a listener.
+// The background download worker: fetches files over HTTP into local files on its own thread,
+// several at once when its settings allow (libcurl's multi interface; one at a time by
+// default), and reports each download's start, progress and end to a listener.
 #pragma once
 
 #include <atomic>
@@ -83,7 +84,26 @@ struct DownloadSettings {
   std::vector<std::chrono::milliseconds> retryWaits{std::chrono::seconds(1), std::chrono::seconds(2),
                                                     std::chrono::seconds(4)};
   std::chrono::milliseconds retryAfterLimit{30000};
+  // At most this many transfers at once (a job waiting for a try again counts); 1: one job
+  // after the other.
+  int maxTransfers = 1;
+  // The most bytes per second all transfers together receive; 0: no limit.
+  int64_t maxReceiveRate = 0;
 };
+
+// The worker's "Launcher" settings of ClientConfig.cfg: "Downloads" (transfers at once, 1 to
+// kMaxDownloads, default kDefaultDownloads) and "MaxRateKiB" (the cap in KiB/s, 0 = none). A
+// value that is not a whole number in its range gives the default.
+inline constexpr char kSectionLauncher[] = "Launcher";
+inline constexpr char kKeyDownloads[] = "Downloads";
+inline constexpr char kKeyMaxRateKiB[] = "MaxRateKiB";
+inline constexpr int kDefaultDownloads = 4;
+inline constexpr int kMaxDownloads = 16;
+inline constexpr int64_t kMaxRateKiBLimit = 16 * 1024 * 1024;  // 16 GiB/s: beyond is no cap anyone means
+int ConfiguredDownloads(const std::string& configPath);
+int64_t ConfiguredMaxRateKiB(const std::string& configPath);
+// The launcher's settings with these two read from configPath.
+DownloadSettings ConfiguredDownloadSettings(const std::string& configPath);
 
 class CFileDown : public IDownloader {
  public:
@@ -92,15 +112,17 @@ class CFileDown : public IDownloader {
 
   // A worker of its own (tests; the launcher uses GetInstance).
   explicit CFileDown(DownloadSettings settings = {});
-  // Lets the running transfer finish (its finish report included) and joins the thread;
-  // waiting jobs go without a report. Not to be called from inside one of its own reports.
+  // Lets the running transfers finish (their finish reports included; one waiting to be tried
+  // again fails at once) and joins the thread; waiting jobs go without a report. Not to be
+  // called from inside one of its own reports.
   virtual ~CFileDown();
   CFileDown(const CFileDown&) = delete;
   CFileDown& operator=(const CFileDown&) = delete;
 
   // Queues a download and returns at once; from any thread, also from inside a report. A job
   // waiting for the same local path is replaced (the replaced one gets no report). Waiting jobs
-  // run in ascending byte order of their local paths.
+  // start in ascending byte order of their local paths, as transfers become free; a job whose
+  // local path is being downloaded waits for that transfer to end.
   void AddTask(std::string url, std::string localPath, int taskCode, IDownLoadFile* listener) override;
   // The same, for a file whose size or hash is known beforehand.
   void AddTask(std::string url, std::string localPath, int taskCode, IDownLoadFile* listener,
@@ -111,30 +133,39 @@ class CFileDown : public IDownloader {
   // may be called from inside one of that listener's reports but not while holding a lock
   // that a report takes.
   void RemoveListener(IDownLoadFile* listener) override;
+  // The same, and its running transfers are ended at once: their partial files stay on disk
+  // for a later resume.
+  void CancelTasks(IDownLoadFile* listener) override;
+
+  const DownloadSettings& settings() const { return m_settings; }
 
   // The user agent of the transfers: the executable's file name up to its first ".".
   static std::string UserAgent();
 
  private:
+  class Active;
+  class PlainJob;
+  class ResumableJob;
   void Run();
-  bool ProcessOne();
-  // 0 when the file arrived complete, else an error code (see above).
-  // Reports go to listener (the relay), not to the job's own listener.
-  int DownloadFile(const BindStatusCallback& job, IDownLoadFile* listener);
-  int DownloadResumable(const BindStatusCallback& job, IDownLoadFile* listener);
-  // Waits before another try; false when the worker is being destroyed meanwhile.
-  bool WaitBeforeRetry(std::chrono::milliseconds wait);
+  // Takes waiting jobs into transfers while there is room.
+  void StartWaitingJobs(void* multi);
+  // Carries out a job's next step (an Active::Next).
+  void Advance(void* multi, Active& active, int step);
+  void Finish(Active& active, int errorCode);
+  // The shared receive cap: a piece is taken while the bucket holds bytes (it may go into
+  // debt by one piece); held transfers go on once it has refilled.
+  bool TakeReceiveBytes(size_t bytes);
+  void RefillReceiveBytes();
+  void UnpauseHeldTransfers();
+  std::chrono::milliseconds UntilReceiveBytes() const;
   bool HasJobs();
-  // The running job's reports go through the relay, which drops them once its listener is
-  // withdrawn.
-  class Relay;
-  IDownLoadFile* BeginReports(std::unique_ptr<BindStatusCallback>& job);
-  void EndReports();
+  void Wake();
+  // Reports of a job go to its listener unless that was withdrawn (under the report lock).
+  template <class F>
+  void ReportTo(Active& active, const char* what, F&& call);
 
   std::map<std::string, std::unique_ptr<BindStatusCallback>> m_jobs;
   std::mutex m_jobsLock;
-  std::list<std::unique_ptr<BindStatusCallback>> m_finished;
-  std::mutex m_finishedLock;
   std::unique_ptr<std::thread> m_thread;
   std::once_flag m_threadStarted;
   std::mutex m_wakeMutex;
@@ -142,9 +173,14 @@ class CFileDown : public IDownloader {
   std::atomic<bool> m_running{false};
   std::atomic<bool> m_stopping{false};  // the destructor has begun
   const DownloadSettings m_settings;
-  std::recursive_mutex m_reportLock;  // held while a report runs; taken before m_jobsLock
-  IDownLoadFile* m_reportTo = nullptr;
-  std::unique_ptr<Relay> m_relay;
+  void* m_multi = nullptr;  // libcurl's multi handle, made with the worker
+  // The running jobs; the list and each one's listener change under the report lock, which is
+  // held while a report runs and taken before m_jobsLock.
+  std::recursive_mutex m_reportLock;
+  std::list<std::unique_ptr<Active>> m_active;
+  double m_receiveBytes = 0;  // the cap's bucket (worker thread only)
+  std::chrono::steady_clock::time_point m_receiveRefilled = std::chrono::steady_clock::now();
+  size_t m_unpauseFrom = 0;  // whom to let go first next time, so that all get their turn
 };
 
 }  // namespace zarn

@@ -45,6 +45,9 @@ class IDownloader {
   // Drops every waiting job of the listener; a running one goes on but reports to nobody.
   // When it returns, no report to the listener is under way or will come.
   virtual void RemoveListener(IDownLoadFile* listener) = 0;
+  // The same, and its running downloads end at once, without a report (their partial files
+  // stay for a later resume).
+  virtual void CancelTasks(IDownLoadFile* listener) { RemoveListener(listener); }
 };
 
 }  // namespace zarn

@@ -80,6 +80,7 @@ struct Attempt {
   bool bodyRefused = false;
   bool sinkStopped = false;
   bool rejected = false;
+  bool paused = false;  // held by options->admit
 
   // The stall watchdog: any byte moving either way, or a header or body piece, is activity.
   bool watching = false;
@@ -151,6 +152,10 @@ struct Attempt {
     if (!a->bodyWanted) {
       a->bodyRefused = true;
       return CURL_WRITEFUNC_ERROR;
+    }
+    if (a->options->admit && !a->options->admit(bytes)) {
+      a->paused = true;
+      return CURL_WRITEFUNC_PAUSE;  // libcurl hands the same piece again after Unpause
     }
     const std::string_view piece(data, bytes);
     if (!a->sink->Write(piece)) {
@@ -327,6 +332,18 @@ bool SameOrigin(const std::string& from, const std::string& location) {
   return true;
 }
 
+// What one transfer carries from Begin to Finish.
+struct Transfer::Live {
+  Sink* sink = nullptr;
+  std::vector<Validator*> validators;
+  std::unique_ptr<curl_slist, CurlListCloser> headers;
+  Attempt attempt;
+  char errorBuffer[CURL_ERROR_SIZE] = {};
+  TransferResult result;
+  CURLcode code = CURLE_OK;
+  bool failedEarly = false;
+};
+
 Transfer::Transfer(TransferOptions options) : m_options(std::move(options)) {
   EnsureCurlReady();
   m_curl = curl_easy_init();
@@ -378,54 +395,90 @@ void Transfer::Apply(Attempt& attempt, curl_slist* headers, char* errorBuffer) {
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorBuffer);
 }
 
+bool Transfer::Paused() const { return m_live && m_live->attempt.paused; }
+
+void Transfer::Unpause() {
+  if (!Paused()) return;
+  m_live->attempt.paused = false;
+  m_live->attempt.Touch();
+  curl_easy_pause(m_curl, CURLPAUSE_CONT);
+}
+
 TransferResult Transfer::Run(Sink& sink, const std::vector<Validator*>& validators) {
-  TransferResult result;
+  if (Begin(sink, validators)) {
+    while (Again(curl_easy_perform(m_curl))) {
+    }
+  }
+  return Finish();
+}
+
+void Transfer::StartAttempt() {
+  Live& live = *m_live;
+  curl_easy_reset(m_curl);
+  live.attempt = Attempt{};
+  live.attempt.options = &m_options;
+  live.attempt.curl = m_curl;
+  live.attempt.sink = live.sink;
+  live.attempt.validators = &live.validators;
+  live.attempt.watching = !m_options.stallFromConnect;
+  live.errorBuffer[0] = '\0';
+  Apply(live.attempt, live.headers.get(), live.errorBuffer);
+  ++live.result.attempts;
+}
+
+bool Transfer::Begin(Sink& sink, const std::vector<Validator*>& validators) {
+  m_live = std::make_unique<Live>();
+  Live& live = *m_live;
+  live.sink = &sink;
+  live.validators = validators;
   if (!m_curl) {
-    result.code = CURLE_FAILED_INIT;
-    result.errorText = curl_easy_strerror(result.code);
-    sink.End(false);
+    live.code = CURLE_FAILED_INIT;
+    live.failedEarly = true;
+    return false;
+  }
+  for (const std::string& line : m_options.headers) {
+    curl_slist* grown = curl_slist_append(live.headers.get(), line.c_str());
+    if (!grown) {
+      live.code = CURLE_OUT_OF_MEMORY;
+      live.failedEarly = true;
+      return false;
+    }
+    (void)live.headers.release();
+    live.headers.reset(grown);
+  }
+  StartAttempt();
+  return true;
+}
+
+bool Transfer::Again(CURLcode code) {
+  Live& live = *m_live;
+  const Attempt& a = live.attempt;
+  if (a.stalled) code = CURLE_OPERATION_TIMEDOUT;
+  if (a.redirectRefused) code = CURLE_COULDNT_CONNECT;
+  live.code = code;
+  // Only a connection that could not be made is tried again, and only while no server has
+  // answered at all: a request that reached a server is never sent twice.
+  const bool unreached = code == CURLE_COULDNT_CONNECT || code == CURLE_OPERATION_TIMEDOUT ||
+                         (m_options.retryNameLookup &&
+                          (code == CURLE_COULDNT_RESOLVE_HOST || code == CURLE_COULDNT_RESOLVE_PROXY));
+  if (unreached && !a.anyHeader && !a.stalled && live.result.attempts <= m_options.connectRetries) {
+    StartAttempt();
+    return true;
+  }
+  return false;
+}
+
+TransferResult Transfer::Finish() {
+  Live& live = *m_live;
+  TransferResult result = std::move(live.result);
+  const CURLcode code = live.code;
+  result.code = code;
+  if (live.failedEarly) {
+    result.errorText = curl_easy_strerror(code);
+    live.sink->End(false);
     return result;
   }
-  std::unique_ptr<curl_slist, CurlListCloser> headers;
-  for (const std::string& line : m_options.headers) {
-    curl_slist* grown = curl_slist_append(headers.get(), line.c_str());
-    if (!grown) {
-      result.code = CURLE_OUT_OF_MEMORY;
-      result.errorText = curl_easy_strerror(result.code);
-      sink.End(false);
-      return result;
-    }
-    (void)headers.release();
-    headers.reset(grown);
-  }
-
-  Attempt a;
-  CURLcode code = CURLE_OK;
-  char errorBuffer[CURL_ERROR_SIZE];
-  for (;;) {
-    curl_easy_reset(m_curl);
-    a = Attempt{};
-    a.options = &m_options;
-    a.curl = m_curl;
-    a.sink = &sink;
-    a.validators = &validators;
-    a.watching = !m_options.stallFromConnect;
-    errorBuffer[0] = '\0';
-    Apply(a, headers.get(), errorBuffer);
-    ++result.attempts;
-    code = curl_easy_perform(m_curl);
-    if (a.stalled) code = CURLE_OPERATION_TIMEDOUT;
-    if (a.redirectRefused) code = CURLE_COULDNT_CONNECT;
-    // Only a connection that could not be made is tried again, and only while no server has
-    // answered at all: a request that reached a server is never sent twice.
-    const bool unreached = code == CURLE_COULDNT_CONNECT || code == CURLE_OPERATION_TIMEDOUT ||
-                           (m_options.retryNameLookup &&
-                            (code == CURLE_COULDNT_RESOLVE_HOST || code == CURLE_COULDNT_RESOLVE_PROXY));
-    if (unreached && !a.anyHeader && !a.stalled && result.attempts <= m_options.connectRetries) continue;
-    break;
-  }
-
-  result.code = code;
+  Attempt& a = live.attempt;
   curl_easy_getinfo(m_curl, CURLINFO_RESPONSE_CODE, &result.status);
   result.head = std::move(a.head);
   result.anyHeader = a.anyHeader;
@@ -442,17 +495,17 @@ TransferResult Transfer::Run(Sink& sink, const std::vector<Validator*>& validato
     else if (a.redirectRefused)
       result.errorText = "redirect with the request body to another origin not followed: " + a.location;
     else
-      result.errorText = errorBuffer[0] ? errorBuffer : curl_easy_strerror(code);
+      result.errorText = live.errorBuffer[0] ? live.errorBuffer : curl_easy_strerror(code);
   }
   // The validators judge a body that was read to its end, or that one of them refused.
   if (a.bodyWanted && (code == CURLE_OK || a.rejected)) {
-    for (Validator* v : validators) {
+    for (Validator* v : live.validators) {
       const Verdict verdict = v->Finish();
       if (result.verdict.error == 0) result.verdict.error = verdict.error;
       result.verdict.discard = result.verdict.discard || verdict.discard;
     }
   }
-  sink.End(result.verdict.discard);
+  live.sink->End(result.verdict.discard);
   return result;
 }
 

@@ -179,6 +179,10 @@ struct TransferOptions {
   bool stallFromConnect = false;                // the stall clock starts once connected
   RedirectPolicy redirects = RedirectPolicy::Follow;
   long bufferSize = 0;  // libcurl's receive buffer, 0: its default
+  // Asked before each piece of the body is taken (null: always taken). false holds the
+  // transfer, the piece kept by libcurl, until Unpause: for one receive cap that several
+  // transfers share.
+  std::function<bool(size_t bytes)> admit;
 };
 
 struct TransferResult {
@@ -202,6 +206,11 @@ struct TransferResult {
 struct Attempt;
 
 // One request, possibly over several connect attempts. Owns its libcurl handle.
+//
+// Run performs it in one call. A caller that drives several transfers on one libcurl multi
+// handle uses the steps instead: Begin, then (each time libcurl reports the handle done) Again
+// with libcurl's code, which sets the handle up for another attempt or says it is over, then
+// Finish.
 class Transfer {
  public:
   explicit Transfer(TransferOptions options);
@@ -216,11 +225,25 @@ class Transfer {
   // Runs the request; the sink gets the body of the final reply and, at the end, End().
   TransferResult Run(Sink& sink, const std::vector<Validator*>& validators = {});
 
+  // The steps of Run. Begin: false when no request can be made at all (Finish says why);
+  // sink and validators must outlive Finish. Again: true when the handle is set up for another
+  // attempt (a connection that could not be made); false: the transfer is over.
+  bool Begin(Sink& sink, const std::vector<Validator*>& validators);
+  bool Again(CURLcode code);
+  TransferResult Finish();
+
+  // Held by TransferOptions::admit; Unpause lets it go on (the wait does not count as a stall).
+  bool Paused() const;
+  void Unpause();
+
  private:
+  struct Live;
   void Apply(Attempt& attempt, curl_slist* headers, char* errorBuffer);
+  void StartAttempt();
 
   TransferOptions m_options;
   CURL* m_curl = nullptr;
+  std::unique_ptr<Live> m_live;
 };
 
 // Whether a redirect from `from` to `location` (absolute or relative) stays within the origin

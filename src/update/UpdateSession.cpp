@@ -12,7 +12,9 @@
 #include "update/UpdateTrust.h"
 #include "util/CodePage.h"
 #include "util/Debug.h"
+#include "util/IniFile.h"
 #include "util/Paths.h"
+#include "work/GameSettings.h"
 #include "work/WorkDownload.h"
 
 namespace zarn {
@@ -58,6 +60,9 @@ void UpdateSession::StartUpdate(const std::string& baseUrl, const std::string& o
     baseUrl_ = baseUrl;
   }
   serverId_ = std::move(serverId);
+  parallel_ = setup_.downloads > 0 ? std::min(setup_.downloads, kMaxDownloads)
+                                   : ConfiguredDownloads(ClientConfigPath(setup_.gameDir));
+  packagesFailed_ = false;
   pendingSignature_.reset();
   announcedPackages_.clear();
   announcedServerArchive_ = {};
@@ -74,8 +79,16 @@ void UpdateSession::OnDownloadFinish(const std::string& localPath, int errorCode
     OnSignatureFinish(localPath, errorCode);
     return;
   }
+  if (std::any_of(packageJobs_.begin(), packageJobs_.end(), [&](const auto& job) {
+        return !job.second.onDisk && job.second.download.localPath == localPath;
+      })) {
+    OnPackageDownloadFinish(localPath, errorCode);
+    return;
+  }
+  // A report of a transfer that a failure ended, already on its way before it was ended.
+  if (abandoned_.erase(localPath) > 0) return;
   if (errorCode != 0) {
-    if (TryOtherBase(errorCode)) return;
+    if (TryOtherBase(download_, errorCode)) return;
     // Both bases failed: the player is told of the failure on the base the road stays on.
     const int code = download_.triedBase.empty() ? errorCode : download_.firstError;
     download_ = {};
@@ -136,27 +149,15 @@ void UpdateSession::OnDocumentAccepted(const std::string& localPath) {
       pendingAtStart_ = overallTotal_ = static_cast<int32_t>(pendingPackages_.size() + done.size());
       // Packages unpacked in an earlier attempt of this round count as done.
       setup_.observer->ShowOverallProgress(static_cast<int32_t>(done.size()), overallTotal_);
+      packageJobs_.clear();
+      packageBusy_ = false;
+      {
+        std::lock_guard<std::mutex> lock(progressLock_);
+        transferBytes_.clear();
+      }
       DownloadNextPackage();
       break;
     }
-    case kStagePackage:
-      if (!pendingPackages_.empty()) {
-        finishing_ = *pendingPackages_.begin();
-        pendingPackages_.erase(pendingPackages_.begin());
-      }
-      setup_.observer->ShowOverallProgress(
-          std::max<int32_t>(0, overallTotal_ - static_cast<int32_t>(pendingPackages_.size())), overallTotal_);
-      setup_.timer->KillProgressTimer();
-      // The package's own name decides, so a game folder whose path happens to hold ".zip"
-      // does not make every package an archive.
-      if (BaseFileName(localPath).find(".zip") != std::string::npos) {
-        stage_ = kStagePackageUnpack;
-        QueueExtraction(localPath, PackageDestination(setup_.gameDir));
-        setup_.timer->SetProgressTimer();
-      } else {
-        PackageFinished();
-      }
-      break;
     case kStageServerDataList: {
       setup_.timer->KillProgressTimer();
       const ServerDataComparison comparison = CompareServerData(serverData_);
@@ -192,19 +193,27 @@ void UpdateSession::OnProgressTick() {
       setup_.observer->RefreshBars();
     return;
   }
-  if (stage_ == kStagePackageUnpack || stage_ == kStageServerDataUnpack) {
+  const bool packagePhase = stage_ == kStagePackage || stage_ == kStagePackageUnpack;
+  if ((packagePhase && unpackingPackage_) || stage_ == kStageServerDataUnpack) {
     const CExtractionQueue::Snapshot snap = setup_.extraction->Poll();
     if (snap.result != 0) {
       setup_.timer->KillProgressTimer();
+      if (packagePhase) StopPackageTransfers();
       Fail(UpdateFailure::kExtraction, snap.result, unpacking_, Utf8ToAnsi("解压文件失败!!"));
       return;
     }
     if (!snap.queueEmpty) {
-      setup_.observer->ShowFileProgress(snap.index, snap.total);
+      // While packages download their bytes are what the player waits for; the entries of
+      // the archive only when nothing downloads any more.
+      if (stage_ == kStagePackage)
+        ShowDownloadBytes();
+      else
+        setup_.observer->ShowFileProgress(snap.index, snap.total);
     } else {
       setup_.timer->KillProgressTimer();
       setup_.observer->RefreshBars();
-      if (stage_ == kStagePackageUnpack) {
+      if (packagePhase) {
+        unpackingPackage_ = false;
         PackageFinished();
       } else {
         Step("server list write");
@@ -215,20 +224,56 @@ void UpdateSession::OnProgressTick() {
       }
       return;
     }
+  } else if (stage_ == kStagePackage) {
+    ShowDownloadBytes();
   }
   setup_.observer->RefreshBars();
+}
+
+void UpdateSession::NoteDownloadProgress(const std::string& localPath, int done, int total) {
+  std::lock_guard<std::mutex> lock(progressLock_);
+  progressFed_ = true;
+  const auto it = transferBytes_.find(localPath);
+  if (it == transferBytes_.end()) return;  // not a package in transfer
+  // A try that goes on from the bytes on disk never moves the bar back.
+  if (total != it->second.second) it->second = {done, total};
+  it->second.first = std::max<int64_t>(it->second.first, done);
+}
+
+void UpdateSession::ShowDownloadBytes() {
+  int64_t done = 0, total = 0;
+  {
+    std::lock_guard<std::mutex> lock(progressLock_);
+    if (!progressFed_) return;
+    for (const auto& [path, bytes] : transferBytes_) {
+      done += std::min(bytes.first, bytes.second);
+      total += bytes.second;
+    }
+  }
+  // The bar's counters are 32-bit: large sums are shown in KiB, the proportion is the same.
+  while (total > INT32_MAX) {
+    done /= 1024;
+    total /= 1024;
+  }
+  setup_.observer->ShowFileProgress(static_cast<int32_t>(done), static_cast<int32_t>(total));
 }
 
 void UpdateSession::OnBackgroundDone() {
   const Background finished = std::exchange(background_, Background::kNone);
   const int result = backgroundResult_.get();
-  setup_.timer->KillProgressTimer();
   if (finished == Background::kJournal) {
     // Without the record the next round only fetches this package again.
     if (result != 0) DebugOutput("the update journal could not be written");
+    // A round that ended at the prompt meanwhile (a download failed) goes no further.
+    if (packagesFailed_ || (stage_ != kStagePackage && stage_ != kStagePackageUnpack)) return;
+    setup_.timer->KillProgressTimer();
+    // One at a time, the next package waits for the record; else the next unpacking is
+    // already under way beside it.
+    if (parallel_ <= 1) packageBusy_ = false;
     DownloadNextPackage();
     return;
   }
+  setup_.timer->KillProgressTimer();
   if (finished == Background::kListWrite) {
     // A list that could not be written only makes the next start fetch the archive again.
     setup_.observer->StartTheGame();
@@ -241,8 +286,37 @@ void UpdateSession::OnBackgroundDone() {
   CheckServerData();
 }
 
-void UpdateSession::DownloadNextPackage() {
-  if (pendingPackages_.empty()) {
+void UpdateSession::DownloadNextPackage() { PumpPackages(); }
+
+void UpdateSession::PumpPackages() {
+  if (packagesFailed_) return;
+  // The next package in key order is unpacked once it is on disk and the one before is done;
+  // one that arrived early waits on disk for its turn.
+  if (!packageBusy_ && !packageJobs_.empty() && packageJobs_.begin()->second.onDisk) {
+    PackageJob job = std::move(packageJobs_.begin()->second);
+    packageJobs_.erase(packageJobs_.begin());
+    packageBusy_ = true;
+    finishing_ = {job.key, job.version};
+    // The package's own name decides, so a game folder whose path happens to hold ".zip"
+    // does not make every package an archive.
+    if (BaseFileName(job.download.localPath).find(".zip") != std::string::npos) {
+      unpackingPackage_ = true;
+      QueueExtraction(job.download.localPath, PackageDestination(setup_.gameDir));
+    } else {
+      PackageFinished();
+      return;  // PackageFinished comes back here
+    }
+  }
+  // Downloads start while there is room: with one at a time only once the package before is
+  // unpacked, else up to the limit of packages downloading or waiting on disk.
+  for (const auto& [key, version] : pendingPackages_) {
+    const bool room = parallel_ <= 1 ? packageJobs_.empty() && !packageBusy_
+                                     : packageJobs_.size() < static_cast<size_t>(parallel_);
+    if (!room) break;
+    if (packageJobs_.count(key) == 0) StartPackageDownload(key, version);
+  }
+  if (packageJobs_.empty() && !packageBusy_ && pendingPackages_.empty() && background_ == Background::kNone) {
+    stage_ = kStagePackage;
     if (pendingAtStart_ > 0) {
       Step("commit");
       background_ = Background::kCommit;
@@ -256,18 +330,82 @@ void UpdateSession::DownloadNextPackage() {
     CheckServerData();
     return;
   }
-  const std::string key = pendingPackages_.begin()->first;
+  ShowPackageStage();
+  setup_.timer->SetProgressTimer();
+}
+
+void UpdateSession::ShowPackageStage() {
+  const bool downloading = std::any_of(packageJobs_.begin(), packageJobs_.end(),
+                                       [](const auto& job) { return !job.second.onDisk; });
+  stage_ = downloading || !unpackingPackage_ ? kStagePackage : kStagePackageUnpack;
+}
+
+void UpdateSession::StartPackageDownload(const std::string& key, const std::string& version) {
   setup_.observer->DisableStart();
   stage_ = kStagePackage;
-  ResetFileProgress();
-  setup_.timer->SetProgressTimer();
+  if (packageJobs_.empty() && !packageBusy_) ResetFileProgress();
   Step("package " + key);
   const auto announced = announcedPackages_.find(key);
   DownloadExpectations expect =
       announced == announcedPackages_.end() ? DownloadExpectations{} : announced->second;
   // A partial package is continued only for the same published version of the same key.
-  expect.identity = "public/zip/" + key + " " + pendingPackages_.begin()->second;
-  QueueDownload(baseUrl_ + "public/zip/" + key, PackageDownloadPath(setup_.gameDir, key), std::move(expect));
+  expect.identity = "public/zip/" + key + " " + version;
+  const std::string localPath = PackageDownloadPath(setup_.gameDir, key);
+  abandoned_.erase(localPath);
+  {
+    std::lock_guard<std::mutex> lock(progressLock_);
+    transferBytes_[localPath] = {0, expect.size > 0 ? expect.size : 0};
+  }
+  QueueDownload(baseUrl_ + "public/zip/" + key, localPath, std::move(expect));
+  PackageJob job;
+  job.key = key;
+  job.version = version;
+  job.download = std::exchange(download_, Download{});
+  packageJobs_[key] = std::move(job);
+}
+
+void UpdateSession::OnPackageDownloadFinish(const std::string& localPath, int errorCode) {
+  auto it = std::find_if(packageJobs_.begin(), packageJobs_.end(), [&](const auto& job) {
+    return !job.second.onDisk && job.second.download.localPath == localPath;
+  });
+  PackageJob& job = it->second;
+  if (errorCode != 0) {
+    if (TryOtherBase(job.download, errorCode)) return;
+    const int code = job.download.triedBase.empty() ? errorCode : job.download.firstError;
+    setup_.timer->KillProgressTimer();
+    packageJobs_.erase(it);
+    StopPackageTransfers();
+    Fail(UpdateFailure::kDownload, code, localPath, DownloadFailureText(localPath, code));
+    return;
+  }
+  if (!job.download.triedBase.empty()) {
+    DebugOutput("update downloads go on from " + job.download.triedBase);
+    baseUrl_ = job.download.triedBase;
+    job.download.triedBase.clear();
+  }
+  job.onDisk = true;
+  pendingPackages_.erase(job.key);
+  {
+    std::lock_guard<std::mutex> lock(progressLock_);
+    transferBytes_.erase(localPath);
+  }
+  setup_.observer->ShowOverallProgress(
+      std::max<int32_t>(0, overallTotal_ - static_cast<int32_t>(pendingPackages_.size())), overallTotal_);
+  PumpPackages();
+}
+
+void UpdateSession::StopPackageTransfers() {
+  packagesFailed_ = true;
+  for (const auto& [key, job] : packageJobs_)
+    if (!job.onDisk) abandoned_.insert(job.download.localPath);
+  packageJobs_.clear();
+  {
+    std::lock_guard<std::mutex> lock(progressLock_);
+    transferBytes_.clear();
+  }
+  // Every other download of this listener is a package of this round: ending them all leaves
+  // their partial files for the next round to continue.
+  setup_.downloader->CancelTasks(setup_.listener);
 }
 
 void UpdateSession::CheckServerData() {
@@ -310,7 +448,8 @@ PackageList UpdateSession::ResumeFromJournal() {
 
 void UpdateSession::PackageFinished() {
   if (!journal_ || finishing_.first.empty()) {
-    DownloadNextPackage();
+    packageBusy_ = false;
+    PumpPackages();
     return;
   }
   journal_->finished[finishing_.first] = finishing_.second;
@@ -320,25 +459,31 @@ void UpdateSession::PackageFinished() {
   backgroundResult_ = RunInBackground(
       [dir = setup_.gameDir, journal = *journal_] { return WriteJournal(dir, journal) ? 0 : 1; });
   setup_.timer->SetProgressTimer();
+  if (parallel_ > 1) {
+    // The record is written while the next package that is on disk is unpacked.
+    packageBusy_ = false;
+    PumpPackages();
+  }
 }
 
-bool UpdateSession::TryOtherBase(int errorCode) {
+bool UpdateSession::TryOtherBase(Download& download, int errorCode) {
   const bool roadStage = stage_ == kStageManifest || stage_ == kStagePackage ||
-                         stage_ == kStageServerDataList || stage_ == kStageServerData;
+                         stage_ == kStagePackageUnpack || stage_ == kStageServerDataList ||
+                         stage_ == kStageServerData;
   // A local file that cannot be written fails the same whichever base sends it.
-  if (!roadStage || errorCode < 0 || download_.urlPath.empty() || !download_.triedBase.empty()) return false;
+  if (!roadStage || errorCode < 0 || download.urlPath.empty() || !download.triedBase.empty()) return false;
   const std::string& other = baseUrl_ == chosenBase_ ? otherBase_ : chosenBase_;
   if (other.empty() || other == baseUrl_) return false;
-  download_.triedBase = other;
-  download_.firstError = errorCode;
+  download.triedBase = other;
+  download.firstError = errorCode;
   DebugOutput("download from " + baseUrl_ + " failed (" + std::to_string(errorCode) + "), trying " + other);
   ResetFileProgress();
-  Step("other base " + download_.urlPath);
-  const DownloadRequest request{other + download_.urlPath, download_.localPath, kTaskCodeDownload};
+  Step("other base " + download.urlPath);
+  const DownloadRequest request{other + download.urlPath, download.localPath, kTaskCodeDownload};
   PrepareDownload(request);
   lastUrl_ = request.url;  // a signature comes from where its document came from
   // Nowhere else to go from here: a refused connection gets the waits and tries as well.
-  DownloadExpectations expect = download_.expect;
+  DownloadExpectations expect = download.expect;
   expect.connectFailureEnds = false;
   setup_.downloader->AddTask(request.url, request.localPath, request.taskCode, setup_.listener,
                              std::move(expect));

@@ -1,6 +1,7 @@
 // The client update after the start command, without a window: the published manifest, the
-// chosen packages downloaded and unpacked one by one, the manifest committed, the selected
-// server's own data checked and refreshed, then "start the game".
+// chosen packages downloaded (several at once when allowed) and unpacked one by one in key
+// order, the manifest committed, the selected server's own data checked and refreshed, then
+// "start the game".
 //
 // The session runs on one thread (the page's). It is handed its collaborators and tells an
 // observer what to show; the owner brings each download's finish report and each tick of the
@@ -10,7 +11,9 @@
 #include <cstdint>
 #include <future>
 #include <map>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "net/IDownloader.h"
@@ -86,6 +89,10 @@ struct UpdateSessionSetup {
   IUpdateObserver* observer = nullptr;
   std::string gameDir;  // the launcher's folder, without a trailing "/"
   FileFlush flush;      // how the commit flushes; empty: fsync
+  // Packages downloading at once (and at most as many downloaded ones waiting for their
+  // turn to be unpacked); 1: each package is downloaded after the one before is unpacked.
+  // 0: "Downloads" of [Launcher] in the game folder's ClientConfig.cfg.
+  int downloads = 0;
 };
 
 class UpdateSession {
@@ -122,6 +129,10 @@ class UpdateSession {
   // and list write, then lets the bars be repainted.
   void OnProgressTick();
 
+  // A progress report of a download, from any thread (the worker's): while packages download,
+  // the green bar shows the bytes of all of them against their announced sizes.
+  void NoteDownloadProgress(const std::string& localPath, int done, int total);
+
   // The road's steps, each run by the one before.
   void DownloadNextPackage();
   void CheckServerData();
@@ -136,9 +147,20 @@ class UpdateSession {
  private:
   enum class Background { kNone, kCommit, kListWrite, kJournal };
 
+  struct Download;
+  struct PackageJob;
   // After a failed download of the road: fetches the same file from the other base. False
   // when there is none to try.
-  bool TryOtherBase(int errorCode);
+  bool TryOtherBase(Download& download, int errorCode);
+  // The package loop: unpacks the next package in key order once it is on disk and starts
+  // downloads while there is room; commits when every package is in place.
+  void PumpPackages();
+  void StartPackageDownload(const std::string& key, const std::string& version);
+  void OnPackageDownloadFinish(const std::string& localPath, int errorCode);
+  // A package failed for good: the other transfers end (their partial files stay).
+  void StopPackageTransfers();
+  void ShowPackageStage();
+  void ShowDownloadBytes();
   // Takes the packages that this round's journal records as unpacked out of pendingPackages_.
   PackageList ResumeFromJournal();
   // The package just downloaded (and unpacked) is recorded, then the next one starts.
@@ -175,7 +197,26 @@ class UpdateSession {
     std::string triedBase;  // the other base once it is being tried
     int firstError = 0;
     DownloadExpectations expect;  // checked whichever base sends it
-  } download_;
+  };
+  Download download_;
+  // A package between the start of its download and the start of its unpacking.
+  struct PackageJob {
+    std::string key, version;
+    Download download;
+    bool onDisk = false;
+  };
+  int parallel_ = 1;
+  std::map<std::string, PackageJob> packageJobs_;  // by key
+  bool packageBusy_ = false;                       // a package is being unpacked or recorded
+  bool unpackingPackage_ = false;                  // a package is being unpacked
+  bool packagesFailed_ = false;                    // this round ended at the prompt
+  std::set<std::string> abandoned_;                // local paths of transfers ended by a failure
+  // Bytes of the packages' transfers as the worker reported them (its thread writes).
+  std::mutex progressLock_;
+  std::map<std::string, std::pair<int64_t, int64_t>> transferBytes_;
+  // Whether the owner passes the worker's progress on; if not, the worker's own reports keep
+  // driving the green bar, as with one download.
+  bool progressFed_ = false;
   // This round's journal; none when the round cannot be identified.
   std::optional<UpdateJournal> journal_;
   std::pair<std::string, std::string> finishing_;  // key and version text of the package in hand

@@ -178,7 +178,8 @@ class RoadTest : public ::testing::Test {
     dir = fs::canonical(game.path()).string();
     SetModulePathForTest(dir + "/zarn");
     // Update downloads from the cloud storage ("HuaWeiCDN" 0); the manifest always from the CDN.
-    WriteFile(dir + "/ClientConfig.cfg", "[GameSetup]\r\nHuaWeiCDN=0\r\n[agent]\r\n1033=A7\r\n");
+    // One package at a time: these tests follow the road request for request.
+    WriteConfig(1);
     fs::copy_file(ZARN_DEMO_GAME, dir + "/RuzaDivuzo226.exe");
     SetExitProcessHook([this](int code) { exits.push_back(code); });
     SetPromptHandler([this](const PromptRequest& request) -> int {
@@ -287,6 +288,12 @@ class RoadTest : public ::testing::Test {
 
   CodeSetGuard utf8{"UTF-8"};
   TempDir home;
+  void WriteConfig(int downloads) {
+    WriteFile(dir + "/ClientConfig.cfg",
+              "[GameSetup]\r\nHuaWeiCDN=0\r\n[agent]\r\n1033=A7\r\n[Launcher]\r\nDownloads=" +
+                  std::to_string(downloads) + "\r\n");
+  }
+
   TempDir game;
   Site site;
   EnvGuard home_, config_, cdn_, storage_, account_, web_;
@@ -477,6 +484,27 @@ TEST_F(RoadTest, TheSecondOfThreePackagesFailsAndTheRetryGoesOnWhereItStopped) {
   EXPECT_EQ(site.Count("/obs/public/zip/c.zip"), 1);
   EXPECT_FALSE(Exists(dir + "/update.journal"));
   ExpectPackagesInstalled();
+  const std::vector<GameStart> starts = WaitForGameStarts(1);
+  ASSERT_EQ(starts.size(), 1u);
+  EXPECT_EQ(starts[0].argv, ExpectedArgv("longcheng", "10.0.0.12", "7001", "12"));
+}
+
+// Several packages at once (the launcher's default): the same game folder and the same game
+// start as one at a time.
+TEST_F(RoadTest, FourPackagesAtOnceEndInTheSameGameFolder) {
+  WriteConfig(4);
+  PublishUpdate();
+  ObservedWork page(nullptr);
+  RunChain(page);
+  PressStart(page, "longcheng");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !exits.empty(); }, kRoadLimitMs)) << "stage " << page.stage();
+  EXPECT_TRUE(prompts.empty()) << prompts[0].text;
+  EXPECT_EQ(exits, std::vector<int>{0});
+  ExpectPackagesInstalled();
+  std::vector<std::string> packages = site.Log("/obs/public/zip/");
+  std::sort(packages.begin(), packages.end());
+  EXPECT_EQ(packages, (std::vector<std::string>{"/obs/public/zip/a.zip", "/obs/public/zip/b.zip",
+                                                "/obs/public/zip/c.zip"}));
   const std::vector<GameStart> starts = WaitForGameStarts(1);
   ASSERT_EQ(starts.size(), 1u);
   EXPECT_EQ(starts[0].argv, ExpectedArgv("longcheng", "10.0.0.12", "7001", "12"));

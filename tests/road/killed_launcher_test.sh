@@ -48,7 +48,9 @@ game="$work/Kelmar Game"  # a blank in the folder name on the way
 mkdir -p "$game"
 cp "$zarn" "$game/zarn"
 cp "$gameclient" "$game/RuzaDivuzo226.exe"
-printf '[GameSetup]\r\nHuaWeiCDN=1\r\n[agent]\r\n1033=K9\r\n' > "$game/ClientConfig.cfg"
+# One package at a time: with several, a package downloaded ahead but not yet unpacked when the
+# launcher is killed is fetched again, and the count of c.zip below would not hold.
+printf '[GameSetup]\r\nHuaWeiCDN=1\r\n[agent]\r\n1033=K9\r\n[Launcher]\r\nDownloads=1\r\n' > "$game/ClientConfig.cfg"
 
 requests() { grep -c "GET $1 200" "$work/server.log" || true; }
 

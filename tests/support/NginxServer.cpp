@@ -194,8 +194,14 @@ void FaultProxy::Plan(std::vector<Fault> faults, Fault standing) {
   std::lock_guard<std::mutex> lock(mutex_);
   plan_ = std::move(faults);
   standing_ = std::move(standing);
+  pathFaults_.clear();
   connections_ = 0;
   requests_.clear();
+}
+
+void FaultProxy::PlanFor(std::string pathPart, Fault fault, int times) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  pathFaults_.push_back({std::move(pathPart), std::move(fault), times});
 }
 
 std::string FaultProxy::url(const std::string& path) const {
@@ -230,7 +236,15 @@ void FaultProxy::Serve(int client, Fault fault) {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     requests_.push_back(request);
+    const std::string line = request.substr(0, request.find("\r\n"));
+    for (PathFault& planned : pathFaults_) {
+      if (planned.times == 0 || line.find(planned.part) == std::string::npos) continue;
+      fault = planned.fault;
+      if (planned.times > 0) --planned.times;
+      break;
+    }
   }
+  if (fault.firstByteDelay.count() > 0) std::this_thread::sleep_for(fault.firstByteDelay);
   if (fault.status != 0) {
     std::string reply = "HTTP/1.1 " + std::to_string(fault.status) + " Fault\r\nContent-Length: 0\r\n";
     if (!fault.retryAfter.empty()) reply += "Retry-After: " + fault.retryAfter + "\r\n";
@@ -267,6 +281,7 @@ void FaultProxy::Serve(int client, Fault fault) {
   });
   bool open = SendBytes(client, head.data(), head.size());
   int64_t sent = 0;
+  const auto bodyStart = std::chrono::steady_clock::now();
   char buffer[65536];
   while (open) {
     if (body.empty()) {
@@ -280,6 +295,12 @@ void FaultProxy::Serve(int client, Fault fault) {
     if (fault.dropAfter >= 0) stop = fault.dropAfter;
     if (fault.stallAfter >= 0 && (stop < 0 || fault.stallAfter < stop)) stop = fault.stallAfter;
     if (stop >= 0) piece = std::min(piece, stop - sent);
+    if (fault.bytesPerSecond > 0) {
+      // Paced: a piece leaves no earlier than the rate allows for the bytes before it.
+      piece = std::min<int64_t>(piece, 16384);
+      std::this_thread::sleep_until(bodyStart +
+                                    std::chrono::microseconds(sent * 1000000 / fault.bytesPerSecond));
+    }
     if (piece > 0) {
       open = SendBytes(client, body.data(), static_cast<size_t>(piece));
       if (!open) break;

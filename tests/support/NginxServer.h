@@ -52,6 +52,10 @@ struct Fault {
   int64_t stallAfter = -1;        // after this many body bytes nothing more is sent until the proxy ends
   int64_t shiftContentRange = 0;  // the Content-Range's first and last byte are moved by this
   int64_t announceLess = 0;       // Content-Length is lowered by this, the body goes whole
+  // A distant network: the reply head waits this long, and the body goes at most this many
+  // bytes per second (0: as fast as it comes).
+  std::chrono::milliseconds firstByteDelay{0};
+  int64_t bytesPerSecond = 0;
 
   static Fault Status(int status, std::string retryAfter = {}) {
     Fault f;
@@ -79,6 +83,12 @@ struct Fault {
     f.shiftContentRange = by;
     return f;
   }
+  static Fault Distant(std::chrono::milliseconds delay, int64_t bytesPerSecond) {
+    Fault f;
+    f.firstByteDelay = delay;
+    f.bytesPerSecond = bytesPerSecond;
+    return f;
+  }
   static Fault AnnounceLess(int64_t by) {
     Fault f;
     f.announceLess = by;
@@ -98,6 +108,9 @@ class FaultProxy {
   FaultProxy& operator=(const FaultProxy&) = delete;
 
   void Plan(std::vector<Fault> faults, Fault standing = {});
+  // The next `times` requests (every one when negative) whose request line holds pathPart get
+  // this fault instead, until the next Plan; for one file among several fetched at once.
+  void PlanFor(std::string pathPart, Fault fault, int times = -1);
   std::string url(const std::string& path) const;
   int port() const { return acceptor_.port(); }
 
@@ -116,6 +129,12 @@ class FaultProxy {
   bool stopping_ = false;
   std::vector<Fault> plan_;
   Fault standing_;
+  struct PathFault {
+    std::string part;
+    Fault fault;
+    int times;
+  };
+  std::vector<PathFault> pathFaults_;
   int connections_ = 0;
   int64_t bodyBytes_ = 0;
   std::vector<std::string> requests_;

@@ -4,9 +4,23 @@
 
 namespace zarn::test {
 
-UpdateRunner::UpdateRunner(RoadOptions options) : options_(std::move(options)), worker_(options_.download) {}
+namespace {
 
-UpdateRunner::~UpdateRunner() = default;
+DownloadSettings WorkerSettings(const RoadOptions& options) {
+  DownloadSettings settings = options.download;
+  settings.maxTransfers = options.downloads;
+  return settings;
+}
+
+}  // namespace
+
+UpdateRunner::UpdateRunner(RoadOptions options)
+    : options_(std::move(options)), worker_(WorkerSettings(options_)) {}
+
+UpdateRunner::~UpdateRunner() {
+  // No report reaches the session once it is going.
+  worker_.RemoveListener(this);
+}
 
 RoadOutcome UpdateRunner::Run(const std::string& gameDir, const std::string& base) {
   if (!session_) {
@@ -18,7 +32,9 @@ RoadOutcome UpdateRunner::Run(const std::string& gameDir, const std::string& bas
     setup.observer = this;
     setup.gameDir = gameDir;
     setup.flush = options_.flush;
+    setup.downloads = options_.downloads;
     session_ = std::make_unique<UpdateSession>(std::move(setup));
+    sessionForProgress_ = session_.get();
   }
   over_ = false;
   outcome_ = {};
@@ -72,6 +88,7 @@ void UpdateRunner::ShowOverallProgress(int32_t done, int32_t total) {
 }
 
 void UpdateRunner::UpdateFailed(const UpdateFailure& failure) {
+  ++prompts;
   switch (failure.kind) {
     case UpdateFailure::kDownload:
       outcome_.kind = RoadOutcome::kDownloadFailed;

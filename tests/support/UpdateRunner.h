@@ -4,6 +4,7 @@
 // and disk-full tests, and the session's own tests.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -57,6 +58,8 @@ struct RoadOptions {
   std::string otherBase;
   // Told each piece a download writes (on the worker's thread).
   std::function<void(const std::string& url, int done)> onProgress;
+  // Packages downloading at once (the worker's transfers and the session's packages).
+  int downloads = 1;
 };
 
 class UpdateRunner : private IDownLoadFile, private IProgressTimer, private IUpdateObserver {
@@ -72,21 +75,25 @@ class UpdateRunner : private IDownLoadFile, private IProgressTimer, private IUpd
 
   // What the session showed.
   std::vector<std::string> steps;
-  std::vector<std::pair<int32_t, int32_t>> overall;  // blue bar counters, each time they changed
+  std::vector<std::pair<int32_t, int32_t>> overall;       // blue bar counters, each time they changed
+  std::vector<std::pair<int32_t, int32_t>> fileProgress;  // green bar counters the session set
   std::vector<int> stagesAtTicks;
+  int prompts = 0;  // failures shown, over all runs
   bool timerActive = false;
   bool startDisabled = false;
 
  private:
   void OnDownloadStart(int, std::string, std::string, int) override {}
-  void OnDownloadProgress(int, std::string url, std::string, int done, int) override {
+  void OnDownloadProgress(int, std::string url, std::string localPath, int done, int total) override {
     if (options_.onProgress) options_.onProgress(url, done);
+    if (UpdateSession* session = sessionForProgress_.load())
+      session->NoteDownloadProgress(localPath, done, total);
   }
   void OnDownloadFinish(int taskCode, std::string url, std::string localPath, int errorCode) override;
   void SetProgressTimer() override;
   void KillProgressTimer() override;
   void DisableStart() override { startDisabled = true; }
-  void ShowFileProgress(int32_t, int32_t) override {}
+  void ShowFileProgress(int32_t done, int32_t total) override { fileProgress.emplace_back(done, total); }
   void ShowOverallProgress(int32_t done, int32_t total) override;
   void RefreshBars() override {}
   void UpdateFailed(const UpdateFailure& failure) override;
@@ -100,6 +107,7 @@ class UpdateRunner : private IDownLoadFile, private IProgressTimer, private IUpd
   std::chrono::steady_clock::time_point nextTick_;
   bool over_ = false;
   RoadOutcome outcome_;
+  std::atomic<UpdateSession*> sessionForProgress_{nullptr};
   CFileDown worker_;  // after what its reports reach, so that it is gone before them
   CExtractionQueue extraction_;
   std::unique_ptr<UpdateSession> session_;

@@ -30,6 +30,12 @@ void CExtractionQueue::QueueExtraction(const std::string& archivePath, const std
   }
   extractResult = 0;
   extractQueue[archivePath] = destFolder;
+  wakeSignal_.notify_all();
+}
+
+void CExtractionQueue::SetOnArchiveDone(std::function<void()> done) {
+  std::lock_guard lock(extractLock);
+  onArchiveDone_ = std::move(done);
 }
 
 bool CExtractionQueue::ExtractNext() {
@@ -46,17 +52,22 @@ bool CExtractionQueue::ExtractNext() {
   if (result == 0) ::unlink(archive.c_str());
   extractTotal = 0;
   extractIndex = 0;
+  std::function<void()> done;
   {
     std::lock_guard lock(extractLock);
     extractQueue.erase(archive);
+    done = onArchiveDone_;
   }
+  if (done) done();
   return extractRunning;
 }
 
 void CExtractionQueue::ExtractionThread() {
   while (ExtractNext()) {
     std::unique_lock lock(extractLock);
-    stopSignal_.wait_for(lock, std::chrono::milliseconds(20), [this] { return !extractRunning; });
+    // The next archive, when one is already queued, goes without the rest.
+    wakeSignal_.wait_for(lock, std::chrono::milliseconds(20),
+                         [this] { return !extractRunning || !extractQueue.empty(); });
   }
 }
 
@@ -65,7 +76,7 @@ void CExtractionQueue::Stop() {
     std::lock_guard lock(extractLock);
     extractRunning = false;
   }
-  stopSignal_.notify_all();
+  wakeSignal_.notify_all();
   if (extractThread.joinable() && extractThread.get_id() != std::this_thread::get_id()) extractThread.join();
 }
 

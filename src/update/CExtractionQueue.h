@@ -35,6 +35,10 @@ class CExtractionQueue {
   // the queue is stopped.
   bool ExtractNext();
 
+  // Told on the extraction thread each time an archive is done (its result in place, its
+  // entry gone), so that an owner can look at once instead of on its next tick. Empty: nobody.
+  void SetOnArchiveDone(std::function<void()> done);
+
   // Clears extractRunning and waits for the thread (an archive under way is finished first;
   // archives still queued are not unpacked). Called by the page when it is destroyed.
   void Stop();
@@ -59,7 +63,8 @@ class CExtractionQueue {
   Extractor extractor_;
   std::map<std::string, std::string> extractQueue;  // archive path → destination folder
   mutable std::mutex extractLock;                   // guards extractQueue and the thread start
-  std::condition_variable stopSignal_;              // cuts the 20 ms rest short on Stop
+  std::condition_variable wakeSignal_;              // cuts the 20 ms rest short on Stop or a new archive
+  std::function<void()> onArchiveDone_;             // guarded by extractLock
   std::thread extractThread;
   bool started_ = false;  // the thread is started once, with the first archive
   std::atomic<bool> extractRunning{false};

@@ -44,7 +44,25 @@ std::string DownloadFailureText(const std::string& localPath, int errorCode) {
 UpdateSession::UpdateSession(UpdateSessionSetup setup) : setup_(std::move(setup)) {}
 
 UpdateSession::~UpdateSession() {
+  if (setup_.extraction) setup_.extraction->SetOnArchiveDone(nullptr);
   if (backgroundResult_.valid()) backgroundResult_.wait();
+}
+
+void UpdateSession::StartBackground(Background kind, std::function<int()> job) {
+  background_ = kind;
+  backgroundEnded_ = false;
+  std::function<void()> wake = parallel_ > 1 ? setup_.wake : nullptr;
+  // The session waits for the step before it goes, so the flag outlives the thread's use of it.
+  backgroundResult_ =
+      RunInBackground([job = std::move(job), wake = std::move(wake), ended = &backgroundEnded_] {
+        const int result = job();
+        if (wake) {
+          ended->store(true);
+          wake();
+        }
+        return result;
+      });
+  setup_.timer->SetProgressTimer();
 }
 
 void UpdateSession::StartUpdate(const std::string& baseUrl, std::optional<std::string> serverId) {
@@ -63,6 +81,7 @@ void UpdateSession::StartUpdate(const std::string& baseUrl, const std::string& o
   parallel_ = setup_.downloads > 0 ? std::min(setup_.downloads, kMaxDownloads)
                                    : ConfiguredDownloads(ClientConfigPath(setup_.gameDir));
   packagesFailed_ = false;
+  if (setup_.extraction) setup_.extraction->SetOnArchiveDone(parallel_ > 1 ? setup_.wake : nullptr);
   pendingSignature_.reset();
   announcedPackages_.clear();
   announcedServerArchive_ = {};
@@ -187,11 +206,16 @@ void UpdateSession::OnDocumentAccepted(const std::string& localPath) {
 
 void UpdateSession::OnProgressTick() {
   if (background_ != Background::kNone) {
-    if (backgroundResult_.wait_for(std::chrono::seconds(0)) == std::future_status::ready)
-      OnBackgroundDone();
-    else
+    // A step that has said it ended is only handing its result over.
+    if (backgroundEnded_) backgroundResult_.wait();
+    if (backgroundResult_.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
       setup_.observer->RefreshBars();
-    return;
+      return;
+    }
+    const Background finished = background_;
+    OnBackgroundDone();
+    // With several downloads the unpacking went on beside the record: it is looked at now too.
+    if (finished != Background::kJournal || parallel_ <= 1 || background_ != Background::kNone) return;
   }
   const bool packagePhase = stage_ == kStagePackage || stage_ == kStagePackageUnpack;
   if ((packagePhase && unpackingPackage_) || stage_ == kStageServerDataUnpack) {
@@ -217,10 +241,9 @@ void UpdateSession::OnProgressTick() {
         PackageFinished();
       } else {
         Step("server list write");
-        background_ = Background::kListWrite;
-        backgroundResult_ = RunInBackground(
-            [plan = serverData_, text = remoteDataText_] { return WriteServerDataList(plan, text) ? 0 : 1; });
-        setup_.timer->SetProgressTimer();
+        StartBackground(Background::kListWrite, [plan = serverData_, text = remoteDataText_] {
+          return WriteServerDataList(plan, text) ? 0 : 1;
+        });
       }
       return;
     }
@@ -230,14 +253,15 @@ void UpdateSession::OnProgressTick() {
   setup_.observer->RefreshBars();
 }
 
-void UpdateSession::NoteDownloadProgress(const std::string& localPath, int done, int total) {
+bool UpdateSession::NoteDownloadProgress(const std::string& localPath, int done, int total) {
   std::lock_guard<std::mutex> lock(progressLock_);
   progressFed_ = true;
   const auto it = transferBytes_.find(localPath);
-  if (it == transferBytes_.end()) return;  // not a package in transfer
+  if (it == transferBytes_.end()) return false;  // not a package in transfer
   // A try that goes on from the bytes on disk never moves the bar back.
   if (total != it->second.second) it->second = {done, total};
   it->second.first = std::max<int64_t>(it->second.first, done);
+  return true;
 }
 
 void UpdateSession::ShowDownloadBytes() {
@@ -319,12 +343,10 @@ void UpdateSession::PumpPackages() {
     stage_ = kStagePackage;
     if (pendingAtStart_ > 0) {
       Step("commit");
-      background_ = Background::kCommit;
       int32_t chosen = std::exchange(pendingAtStart_, 0);
-      backgroundResult_ = RunInBackground([dir = setup_.gameDir, flush = setup_.flush, chosen]() mutable {
+      StartBackground(Background::kCommit, [dir = setup_.gameDir, flush = setup_.flush, chosen]() mutable {
         return static_cast<int>(CommitManifest(dir, chosen, flush));
       });
-      setup_.timer->SetProgressTimer();
       return;
     }
     CheckServerData();
@@ -455,10 +477,8 @@ void UpdateSession::PackageFinished() {
   journal_->finished[finishing_.first] = finishing_.second;
   finishing_ = {};
   Step("journal");
-  background_ = Background::kJournal;
-  backgroundResult_ = RunInBackground(
-      [dir = setup_.gameDir, journal = *journal_] { return WriteJournal(dir, journal) ? 0 : 1; });
-  setup_.timer->SetProgressTimer();
+  StartBackground(Background::kJournal,
+                  [dir = setup_.gameDir, journal = *journal_] { return WriteJournal(dir, journal) ? 0 : 1; });
   if (parallel_ > 1) {
     // The record is written while the next package that is on disk is unpacked.
     packageBusy_ = false;

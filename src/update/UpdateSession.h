@@ -8,7 +8,9 @@
 // progress timer onto that thread and passes them in.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <future>
 #include <map>
 #include <mutex>
@@ -93,6 +95,11 @@ struct UpdateSessionSetup {
   // turn to be unpacked); 1: each package is downloaded after the one before is unpacked.
   // 0: "Downloads" of [Launcher] in the game folder's ClientConfig.cfg.
   int downloads = 0;
+  // With several downloads: called on any thread when an archive is unpacked or a background
+  // step (record, commit, list write) ends; the owner brings one OnProgressTick onto the
+  // session's thread soon, so the road goes on at once instead of at the next tick. Empty, or
+  // one download at a time: the progress timer's ticks alone move the road.
+  std::function<void()> wake;
 };
 
 class UpdateSession {
@@ -130,8 +137,9 @@ class UpdateSession {
   void OnProgressTick();
 
   // A progress report of a download, from any thread (the worker's): while packages download,
-  // the green bar shows the bytes of all of them against their announced sizes.
-  void NoteDownloadProgress(const std::string& localPath, int done, int total);
+  // the green bar shows the bytes of all of them against their announced sizes. True when the
+  // report is a package's, which the session now shows in its own sum.
+  bool NoteDownloadProgress(const std::string& localPath, int done, int total);
 
   // The road's steps, each run by the one before.
   void DownloadNextPackage();
@@ -176,6 +184,8 @@ class UpdateSession {
   void ResetFileProgress();
   void Fail(UpdateFailure::Kind kind, int code, const std::string& localPath, const std::string& text);
   void OnBackgroundDone();
+  // Runs a step on a thread of its own; the tick (or the wake) picks up its result.
+  void StartBackground(Background kind, std::function<int()> job);
   void Step(const std::string& what);
 
   UpdateSessionSetup setup_;
@@ -233,6 +243,8 @@ class UpdateSession {
   // of their own and the tick picks up their result.
   Background background_ = Background::kNone;
   std::future<int> backgroundResult_;
+  // Set by the step as its last act before it returns its result.
+  std::atomic<bool> backgroundEnded_{false};
 };
 
 }  // namespace zarn

@@ -70,6 +70,16 @@ CDialogWork::CDialogWork(QWidget* parent, WorkServices services)
   setup.timer = this;
   setup.observer = this;
   setup.gameDir = launcherDir;
+  // An archive unpacked or a record written moves the road on at once; the page's object
+  // guards the call, so one that arrives after the page is gone is dropped.
+  setup.wake = [this] {
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+          if (m_progressTimer.isActive() && !m_repairJob.running()) session_->OnProgressTick();
+        },
+        Qt::QueuedConnection);
+  };
   session_ = std::make_unique<UpdateSession>(std::move(setup));
 }
 
@@ -441,7 +451,9 @@ void CDialogWork::RequestServerList() {
 
 void CDialogWork::OnDownloadStart(int, std::string, std::string, int) {}
 
-void CDialogWork::OnDownloadProgress(int, std::string, std::string, int done, int total) {
+void CDialogWork::OnDownloadProgress(int, std::string, std::string localPath, int done, int total) {
+  // A package's bytes go into the sum of all transfers that the session shows on its tick.
+  if (session_->NoteDownloadProgress(localPath, done, total)) return;
   fileDone = done;
   fileTotal = total;
 }

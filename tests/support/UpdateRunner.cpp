@@ -1,6 +1,7 @@
 #include "support/UpdateRunner.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace zarn::test {
 
@@ -33,6 +34,11 @@ RoadOutcome UpdateRunner::Run(const std::string& gameDir, const std::string& bas
     setup.gameDir = gameDir;
     setup.flush = options_.flush;
     setup.downloads = options_.downloads;
+    setup.wake = [this] {
+      std::lock_guard<std::mutex> lock(mutex_);
+      woken_ = true;
+      cv_.notify_one();
+    };
     session_ = std::make_unique<UpdateSession>(std::move(setup));
     sessionForProgress_ = session_.get();
   }
@@ -45,7 +51,12 @@ RoadOutcome UpdateRunner::Run(const std::string& gameDir, const std::string& bas
   while (!over_) {
     std::unique_lock<std::mutex> lock(mutex_);
     const Clock::time_point until = timerActive ? std::min(nextTick_, limit) : limit;
-    cv_.wait_until(lock, until, [this] { return !finishes_.empty(); });
+    cv_.wait_until(lock, until, [this] { return !finishes_.empty() || woken_; });
+    if (std::exchange(woken_, false) && timerActive) {
+      lock.unlock();
+      session_->OnProgressTick();
+      continue;
+    }
     if (!finishes_.empty()) {
       const auto [localPath, errorCode] = finishes_.front();
       finishes_.pop_front();

@@ -104,6 +104,7 @@ class UpdateRunner : private IDownLoadFile, private IProgressTimer, private IUpd
   std::mutex mutex_;
   std::condition_variable cv_;
   std::deque<std::pair<std::string, int>> finishes_;
+  bool woken_ = false;  // the session asked for a tick now
   std::chrono::steady_clock::time_point nextTick_;
   bool over_ = false;
   RoadOutcome outcome_;

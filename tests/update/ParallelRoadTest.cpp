@@ -119,6 +119,23 @@ TEST_F(ParallelRoadTest, FourAtOnceLeaveTheSameFolderAsOneAtATime) {
   EXPECT_EQ(folders[1], folders[4]);
 }
 
+// With several downloads an unpacked archive, a written record and the commit move the road on
+// when they end, not on the progress timer's next tick: here the timer never fires.
+TEST_F(ParallelRoadTest, SeveralDownloadsGoOnWithoutWaitingForTheTimer) {
+  Publish({"a.zip", "b.zip", "c.txt", "d.zip", "e.zip", "f.zip"}, 128 * kKiB);
+  proxy.Plan({});
+  options.downloads = 4;
+  options.tick = std::chrono::hours(1);
+  options.limit = 60s;
+  UpdateRunner runner(options);
+  TempDir game;
+  const RoadOutcome outcome = runner.Run(game.path(), proxy.url("/"));
+  ASSERT_EQ(outcome.kind, RoadOutcome::kComplete) << DescribeOutcome(outcome);
+  EXPECT_TRUE(runner.stagesAtTicks.empty());
+  EXPECT_EQ(ReadFile(game.file("shared/same.txt")), "from f.zip");
+  EXPECT_EQ(ReadFile(game.file("update.xml")), ReadFile(content.file("public/update.xml")));
+}
+
 // One at a time asks for exactly what the road always asked: the manifest, then each package
 // after the one before is unpacked, each on a connection of its own.
 TEST_F(ParallelRoadTest, OneAtATimeAsksPackageAfterPackage) {

@@ -92,9 +92,10 @@ if ! select_first_server "$launcher"; then
   exit 1
 fi
 
-# Mid-update: the first package is in, the next ones are on their way.
+# Mid-update: the packages are on their way (nginx, the content network, logs each one as it
+# is done: the first, small one is in).
 for _ in $(seq 200); do
-  grep -q 'GET /public/zip/' "$serverlog" && break
+  grep -q 'GET /public/zip/' "$demo/nginx/access.log" 2>/dev/null && break
   sleep 0.05
 done
 sleep 0.6

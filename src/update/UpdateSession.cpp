@@ -492,8 +492,8 @@ bool UpdateSession::TryOtherBase(Download& download, int errorCode) {
                          stage_ == kStageServerData;
   // A local file that cannot be written fails the same whichever base sends it.
   if (!roadStage || errorCode < 0 || download.urlPath.empty() || !download.triedBase.empty()) return false;
-  const std::string& other = baseUrl_ == chosenBase_ ? otherBase_ : chosenBase_;
-  if (other.empty() || other == baseUrl_) return false;
+  const std::string other = OtherBase();
+  if (other.empty()) return false;
   download.triedBase = other;
   download.firstError = errorCode;
   DebugOutput("download from " + baseUrl_ + " failed (" + std::to_string(errorCode) + "), trying " + other);
@@ -510,6 +510,11 @@ bool UpdateSession::TryOtherBase(Download& download, int errorCode) {
   return true;
 }
 
+std::string UpdateSession::OtherBase() const {
+  const std::string& other = baseUrl_ == chosenBase_ ? otherBase_ : chosenBase_;
+  return other == baseUrl_ ? std::string() : other;
+}
+
 void UpdateSession::QueueDownload(const std::string& url, const std::string& localPath,
                                   DownloadExpectations expect) {
   download_ = {};
@@ -519,8 +524,7 @@ void UpdateSession::QueueDownload(const std::string& url, const std::string& loc
   // continue it, the server's validator permitting) unless the caller named more.
   expect.resumable = true;
   if (expect.identity.empty()) expect.identity = download_.urlPath.empty() ? url : download_.urlPath;
-  const std::string& other = baseUrl_ == chosenBase_ ? otherBase_ : chosenBase_;
-  expect.connectFailureEnds = !other.empty() && other != baseUrl_;
+  expect.connectFailureEnds = !OtherBase().empty();
   download_.localPath = localPath;
   download_.expect = expect;
   const DownloadRequest request{url, localPath, kTaskCodeDownload};

@@ -160,6 +160,8 @@ class UpdateSession {
   // After a failed download of the road: fetches the same file from the other base. False
   // when there is none to try.
   bool TryOtherBase(Download& download, int errorCode);
+  // The base that is not in use; empty when there is none (or both are the same).
+  std::string OtherBase() const;
   // The package loop: unpacks the next package in key order once it is on disk and starts
   // downloads while there is room; commits when every package is in place.
   void PumpPackages();

@@ -63,23 +63,9 @@ class Gate {
   RawServer server_;
 };
 
-class FileDownTest : public ::testing::Test {
+class FileDownTest : public test::WorkerTest {
  protected:
-  void SetUp() override {
-    test::ClearProxyEnvironment();
-    settings.connectTimeout = 500ms;
-    settings.receiveTimeout = 800ms;
-  }
-  std::string Local(const std::string& name) const { return dir.file(name); }
-  std::vector<std::string> FinishedPaths() {
-    std::vector<std::string> paths;
-    for (const auto& r : recorder.finishes()) paths.push_back(r.localPath);
-    return paths;
-  }
-
-  test::TempDir dir;
-  Recorder recorder;
-  DownloadSettings settings;
+  FileDownTest() : WorkerTest(800ms) {}
 };
 
 TEST_F(FileDownTest, TheDefaultsAreTheLaunchersTimeOuts) {

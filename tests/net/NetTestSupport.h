@@ -3,6 +3,7 @@
 // a listener that records every report, and a count of the open file descriptors.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <httplib.h>
 
 #include <chrono>
@@ -16,6 +17,7 @@
 
 #include "net/CFileDown.h"
 #include "support/LocalAcceptor.h"
+#include "support/TestSupport.h"
 
 namespace zarn::test {
 
@@ -110,6 +112,27 @@ class Recorder : public IDownLoadFile {
   std::condition_variable cv_;
   std::vector<Report> reports_;
   size_t finishes_ = 0;
+};
+
+// The download worker's tests: a temporary folder, a recorder of reports, and short time-outs
+// (connect 500 ms; the receive limit as the suite needs it).
+class WorkerTest : public ::testing::Test {
+ protected:
+  explicit WorkerTest(std::chrono::milliseconds receiveTimeout) {
+    settings.connectTimeout = std::chrono::milliseconds(500);
+    settings.receiveTimeout = receiveTimeout;
+  }
+  void SetUp() override { ClearProxyEnvironment(); }
+  std::string Local(const std::string& name) const { return dir.file(name); }
+  std::vector<std::string> FinishedPaths() {
+    std::vector<std::string> paths;
+    for (const auto& r : recorder.finishes()) paths.push_back(r.localPath);
+    return paths;
+  }
+
+  TempDir dir;
+  Recorder recorder;
+  DownloadSettings settings;
 };
 
 // A reply head with a status line and the given header lines (each without CR LF).

@@ -24,23 +24,9 @@ std::string Reply200(const std::string& body) {
   return test::ReplyHead("200 OK", {"Content-Length: " + std::to_string(body.size())}) + body;
 }
 
-class ParallelDownloadTest : public ::testing::Test {
+class ParallelDownloadTest : public test::WorkerTest {
  protected:
-  void SetUp() override {
-    test::ClearProxyEnvironment();
-    settings.connectTimeout = 500ms;
-    settings.receiveTimeout = 5000ms;
-  }
-  std::string Local(const std::string& name) const { return dir.file(name); }
-  std::vector<std::string> FinishedPaths() {
-    std::vector<std::string> paths;
-    for (const auto& r : recorder.finishes()) paths.push_back(r.localPath);
-    return paths;
-  }
-
-  test::TempDir dir;
-  Recorder recorder;
-  DownloadSettings settings;
+  ParallelDownloadTest() : WorkerTest(5000ms) {}
 };
 
 TEST_F(ParallelDownloadTest, AtMostTheAllowedNumberOfTransfersRunAtOnce) {

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "support/TestSupport.h"
 #include "update/FileList.h"
 #include "update/GameCheck.h"
 #include "update/Repair.h"
@@ -41,14 +42,6 @@ std::string Noise(size_t size, uint64_t seed) {
   return bytes;
 }
 
-bool Write(const std::string& path, const std::string& bytes) {
-  zarn::MakeSureDirectoryPathExists(path);
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
-}
-
 // 1 GiB in 2,000 files.
 constexpr size_t kCheckFileSize = (size_t{1} << 30) / 2000 + 1;
 
@@ -63,15 +56,15 @@ std::vector<zarn::ListedFile> MakeGame(const std::string& game, int count, size_
     // Half the bytes compress, half do not, as game data mixes both.
     std::string bytes = Noise(size / 2, seed * 100000 + static_cast<unsigned>(i));
     bytes += std::string(size - bytes.size(), static_cast<char>('a' + i % 26));
-    Write(game + "/" + Name(i), bytes);
+    zarn::test::WriteFile(game + "/" + Name(i), bytes);
     files.push_back({zarn::Sha256Hex(bytes), bytes.size(), Name(i)});
     sums += files.back().sha256 + "  " + Name(i) + "\n";
   }
   const std::string list = zarn::FileListText(files);
-  Write(game + "/index/data.zip.lst", list);
-  Write(game + "/update.xml", "<update>\n  <file key=\"data.zip\" md5=\"1\" index=\"" +
-                                  zarn::Sha256Hex(list) + "\"/>\n</update>\n");
-  Write(game + "/sums.txt", sums);
+  zarn::test::WriteFile(game + "/index/data.zip.lst", list);
+  zarn::test::WriteFile(game + "/update.xml", "<update>\n  <file key=\"data.zip\" md5=\"1\" index=\"" +
+                                                  zarn::Sha256Hex(list) + "\"/>\n</update>\n");
+  zarn::test::WriteFile(game + "/sums.txt", sums);
   return files;
 }
 
@@ -186,10 +179,11 @@ int main(int argc, char** argv) {
       !Zip(repairGame, packed, content + "/public/zip/data.zip"))
     return 1;
   const int port = 20000 + static_cast<int>(getpid() % 20000);
-  Write(dir + "/nginx.conf",
-        "daemon off;\nmaster_process off;\npid " + dir + "/nginx.pid;\nerror_log " + dir +
-            "/error.log;\nevents {}\nhttp {\n  access_log off;\n  client_body_temp_path " + dir +
-            ";\n  server { listen 127.0.0.1:" + std::to_string(port) + "; root " + content + "; }\n}\n");
+  zarn::test::WriteFile(dir + "/nginx.conf",
+                        "daemon off;\nmaster_process off;\npid " + dir + "/nginx.pid;\nerror_log " + dir +
+                            "/error.log;\nevents {}\nhttp {\n  access_log off;\n  client_body_temp_path " +
+                            dir + ";\n  server { listen 127.0.0.1:" + std::to_string(port) + "; root " +
+                            content + "; }\n}\n");
   pid_t server = 0;
   if (Spawn({nginx, "-e", dir + "/error.log", "-p", dir, "-c", dir + "/nginx.conf"}, dir, true, &server) != 0)
     return 1;
@@ -207,8 +201,8 @@ int main(int argc, char** argv) {
     unzClose(zip);
   }
   fs::remove(repairGame + "/" + Name(broken[0]));
-  Write(repairGame + "/" + Name(broken[1]), "damaged");
-  Write(repairGame + "/" + Name(broken[2]), Noise(128 * 1024, 9));
+  zarn::test::WriteFile(repairGame + "/" + Name(broken[1]), "damaged");
+  zarn::test::WriteFile(repairGame + "/" + Name(broken[2]), Noise(128 * 1024, 9));
   zarn::GameCheckOptions checkOptions;
   checkOptions.gameDir = repairGame;
   checkOptions.baseUrl = "http://127.0.0.1:" + std::to_string(port) + "/";

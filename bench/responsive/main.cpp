@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "support/TestSupport.h"
 #include "update/FileList.h"
 #include "util/Paths.h"
 #include "util/Sha256.h"
@@ -28,16 +29,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool Write(const std::string& path, const std::string& bytes) {
-  zarn::MakeSureDirectoryPathExists(path);
-  std::FILE* f = std::fopen(path.c_str(), "wb");
-  if (!f) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
-  return std::fclose(f) == 0 && ok;
-}
-
 // A game folder as the update leaves it: the files, their list kept in index/, the manifest.
-bool MakeGame(const std::string& game, int count, size_t size) {
+bool MakeGame(const std::string& game, int count, size_t size) try {
   std::mt19937_64 rng(42);
   std::vector<zarn::ListedFile> files;
   std::string bytes(size, '\0');
@@ -47,13 +40,17 @@ bool MakeGame(const std::string& game, int count, size_t size) {
       std::memcpy(&bytes[k], &v, 8);
     }
     const std::string name = "data/d" + std::to_string(i / 100) + "/f" + std::to_string(i) + ".bin";
-    if (!Write(game + "/" + name, bytes)) return false;
+    zarn::test::WriteFile(game + "/" + name, bytes);
     files.push_back({zarn::Sha256Hex(bytes), bytes.size(), name});
   }
   const std::string list = zarn::FileListText(files);
-  return Write(game + "/index/data.zip.lst", list) &&
-         Write(game + "/update.xml", "<update>\n  <file key=\"data.zip\" md5=\"1\" index=\"" +
-                                         zarn::Sha256Hex(list) + "\"/>\n</update>\n");
+  zarn::test::WriteFile(game + "/index/data.zip.lst", list);
+  zarn::test::WriteFile(game + "/update.xml", "<update>\n  <file key=\"data.zip\" md5=\"1\" index=\"" +
+                                                  zarn::Sha256Hex(list) + "\"/>\n</update>\n");
+  return true;
+} catch (const std::exception& e) {
+  std::fprintf(stderr, "%s\n", e.what());
+  return false;
 }
 
 class Bars : public QWidget {

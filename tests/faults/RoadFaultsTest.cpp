@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <functional>
+#include <tuple>
 
 #include "FaultCases.h"
 #include "FaultFixture.h"
@@ -18,12 +19,15 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class RoadFaultTest : public ::testing::TestWithParam<FaultCase> {};
+// Each fault with one download at a time and with four at once: the same prompt, the same
+// folder afterwards.
+class RoadFaultTest : public ::testing::TestWithParam<std::tuple<FaultCase, int>> {};
 
 TEST_P(RoadFaultTest, PlayerIsToldFolderStaysRepairableAndTheNextStartCompletes) {
-  const FaultCase& c = GetParam();
+  const FaultCase& c = std::get<0>(GetParam());
   FaultFixture f;
   RoadOptions options;
+  options.downloads = std::get<1>(GetParam());
   options.serverId = "12";
   options.download.connectTimeout = 500ms;
   options.download.receiveTimeout = 700ms;
@@ -69,8 +73,12 @@ TEST_P(RoadFaultTest, PlayerIsToldFolderStaysRepairableAndTheNextStartCompletes)
   f.ExpectComplete("after the next start");
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, RoadFaultTest, ::testing::ValuesIn(FaultCases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Faults, RoadFaultTest,
+                         ::testing::Combine(::testing::ValuesIn(FaultCases()), ::testing::Values(1, 4)),
+                         [](const auto& info) {
+                           return std::string(std::get<0>(info.param).name) + "_Downloads" +
+                                  std::to_string(std::get<1>(info.param));
+                         });
 
 // A publisher's keys that would name files outside the download folder are never fetched.
 TEST(HostileManifestTest, KeysOutsideTheDownloadFolderAreNotFetched) {
